@@ -27,6 +27,13 @@ void put_text(Image& img, unsigned offset, unsigned width, const Text& text) {
   std::copy(text.begin(), text.end(), img.begin() + offset);
 }
 
+// Where two EEPROM images first differ, -1 when they are equal (8 KB is too much to print).
+long first_difference(const Image& got, const Image& want) {
+  if (got.size() != want.size()) return static_cast<long>(std::min(got.size(), want.size()));
+  auto at = std::mismatch(got.begin(), got.end(), want.begin()).first;
+  return at == got.end() ? -1 : at - got.begin();
+}
+
 // A unit from manufacturing whose factory values differ per interface and name server, so
 // every copy shows where it came from. The user name fills its field: no terminator.
 Image manufactured(const Text& model, unsigned char ip_mode) {
@@ -147,6 +154,11 @@ void default_keys(IniModel& ini, const Text& ip_mode, const Text& uart) {
                      "comlog_server_ip=0.0.0.0", "comlog_server_port=514"});
 }
 
+Image image_of(const Text& path) {
+  Text bytes = read_file(path);
+  return Image(bytes.begin(), bytes.end());
+}
+
 // A device root holding the EEPROM image and station.ini, with the block write's 10 ms
 // pause made instant.
 struct DeviceRoot {
@@ -157,10 +169,7 @@ struct DeviceRoot {
     write_file(dir.file("dev/i2c-0"), Text(image.begin(), image.end()));
     write_file(dir.file("mnt/jffs2/station.ini"), ini.text());
   }
-  Image image() const {
-    Text bytes = read_file(dir.file("dev/i2c-0"));
-    return Image(bytes.begin(), bytes.end());
-  }
+  Image image() const { return image_of(dir.file("dev/i2c-0")); }
   Text ini() const { return read_file(dir.file("mnt/jffs2/station.ini")); }
 };
 
@@ -190,7 +199,7 @@ TEST(Defaults, FactoryInitializeWritesItsFieldsAndKeysAndLeavesTheRest) {
   put(expected, 1742, {0, 1, 0, 1});
   put(expected, 1752, {0, 0});
   std::fill(expected.begin() + 1760, expected.begin() + 1890, 0);  // up to eeWord1888
-  EXPECT_EQ(root.image(), expected);
+  EXPECT_EQ(first_difference(root.image(), expected), -1);
 
   EXPECT_EQ(read_file(root.dir.file("var/log/programs.log")),
             "date -s 2000.01.01-00:00:00\nsystime2rtc\n");
@@ -218,7 +227,7 @@ TEST(Defaults, LoadDefaultSettingsExportsTheFactoryValues) {
     put_text(expected, 76, 8, "quillet");
     std::copy_n(expected.begin() + kIf0 + 68, 14, expected.begin() + kIf0 + 6);
     std::copy_n(expected.begin() + 644, 8, expected.begin() + 628);
-    EXPECT_EQ(root.image(), expected) << model;
+    EXPECT_EQ(first_difference(root.image(), expected), -1) << model;
     EXPECT_FALSE(file_exists(root.dir.file("var/log/programs.log")));
   }
 }
@@ -274,8 +283,10 @@ TEST(Stationtool, RefusesBadArgumentsAndRunsSingleKeysAndBytes) {
   EXPECT_EQ(tool({"eeprom-write-byte", "0x1fff", "0xA5"}).status, 0);
   EXPECT_EQ(tool({"eeprom-write-byte", "374", "10"}).status, 0);
   EXPECT_EQ(tool({"eeprom-read-byte", "8191"}).out, "0xa5\n");
-  EXPECT_EQ(read_file(root + "/dev/i2c-0"),
-            Text(8192, '\xff').replace(374, 1, "\x0a").replace(8191, 1, "\xa5"));
+  Image image(8192, 0xFF);
+  image[374] = 0x0a;
+  image[8191] = 0xa5;
+  EXPECT_EQ(first_difference(image_of(root + "/dev/i2c-0"), image), -1);
   ToolRun dump = tool({"eeprom-dump"});
   EXPECT_EQ(std::count(dump.out.begin(), dump.out.end(), '\n'), 512);
   EXPECT_NE(dump.out.find("\n0170: ff ff ff ff ff ff 0a ff"), Text::npos);
