@@ -147,7 +147,7 @@ int tcp_set_send_timeout(int skt, int seconds) {
 
 int chk_send(int skt, const void* bytes, int length) {
   if (skt < 0 || length < 0) return -1;
-  return static_cast<int>(send(skt, bytes, static_cast<std::size_t>(length), MSG_NOSIGNAL));
+  return static_cast<int>(send(skt, bytes, static_cast<std::size_t>(length), 0));
 }
 
 int chk_recv(int skt, void* buffer, std::size_t length) {

@@ -32,8 +32,8 @@ int tcp_client_make_skt(int eth_index, uint32_t peer_addr, uint16_t peer_port);
 // its bytes within `seconds` fails. 0, or -1 on failure.
 int tcp_set_send_timeout(int skt, int seconds);
 
-// -1 for a negative descriptor or length; else send()'s result. A peer that has gone away only
-// makes the send fail (MSG_NOSIGNAL): it never raises SIGPIPE.
+// -1 for a negative descriptor or length; else send()'s result. The send keeps no flags: the
+// daemon ignores SIGPIPE, so a peer that has gone away only makes the send fail.
 int chk_send(int skt, const void* bytes, int length);
 // -1 for a negative descriptor; else recv()'s result.
 int chk_recv(int skt, void* buffer, std::size_t length);
