@@ -131,8 +131,8 @@ int parse_file(const char* section, const char* key, const char* text, IniPositi
     // The name runs to the next ']' anywhere in the text, across line ends, or to its end.
     const int name = i + 1;
     const char* close = std::strchr(text + name, ']');
-    const int name_end = close ? static_cast<int>(close - text)
-                               : name + static_cast<int>(std::strlen(text + name));
+    const int name_end =
+        close ? static_cast<int>(close - text) : name + static_cast<int>(std::strlen(text + name));
     if (static_cast<size_t>(name_end - name) != section_length ||
         std::memcmp(text + name, section, section_length) != 0) {
       i = name_end;
@@ -151,8 +151,7 @@ int parse_file(const char* section, const char* key, const char* text, IniPositi
         if (equals < 0 && text[eol] == '=') equals = eol;
         ++eol;
       }
-      if (text[line] != ';' && equals > line &&
-          static_cast<size_t>(equals - line) == key_length &&
+      if (text[line] != ';' && equals > line && static_cast<size_t>(equals - line) == key_length &&
           std::memcmp(text + line, key, key_length) == 0) {
         positions->key_start = line;
         positions->key_end = equals - 1;
@@ -183,8 +182,8 @@ int read_profile_string(const char* section, const char* key, char* value, int s
   const int loaded = load_ini_file(path, text, &length);
   IniPositions at;
   // A NUL-holding file is read as its text up to the NUL; a refused one as a missing file.
-  const int found = (loaded == kIniLoaded || loaded == kIniHoldsNul) &&
-                    parse_file(section, key, text, &at) == 1;
+  const int found =
+      (loaded == kIniLoaded || loaded == kIniHoldsNul) && parse_file(section, key, text, &at) == 1;
   if (!found) {
     if (default_value != nullptr) std::strncpy(value, default_value, static_cast<size_t>(size));
     delete[] text;

@@ -4,7 +4,6 @@
 
 #include <cstring>
 #include <new>
-#include <optional>
 #include <string>
 #include <vector>
 
@@ -27,190 +26,146 @@ namespace {
 struct Ini {
   TempDir dir;
   std::string path = dir.file("station.ini");
-
-  std::optional<std::string> get(const char* section, const char* key) const {
+  // The value read, or "<none>" when the read returns 0.
+  std::string get(const char* section, const char* key) const {
     char value[128];
     if (read_profile_string(section, key, value, sizeof value, nullptr, path.c_str()) != 1)
-      return std::nullopt;
-    return std::string(value);
+      return "<none>";
+    return value;
   }
-  int set(const char* section, const char* key, const char* value) const {
-    return write_profile_string(section, key, value, path.c_str());
+  int set(const char* s, const char* k, const char* v) const {
+    return write_profile_string(s, k, v, path.c_str());
   }
-  std::string text() const { return read_file(path); }
-  void put(const std::string& text) const { write_file(path, text); }
 };
 
-TEST(IniFile, NewFilesAndAppendedSections) {
+TEST(IniFile, ReadsTakeEveryByteLiterally) {
+  const char* text =
+      "[S]\n\n  E=\nK = V\n;C=1\nN\n=x\nT=V ;note\nk=lower\n[+S]\nP=1\n[A\n[B]\nQ=2\n"
+      "[R]\r\nA=1\r\nA=2\r\n[R]\nB=3\n";
+  // clang-format off
+  const std::vector<std::vector<const char*>> cases = {
+      {"S", "E", ""}, {"S", "K", nullptr}, {"S", "K ", " V"}, {"S", "C", nullptr},
+      {"S", ";C", nullptr}, {"S", "N", nullptr}, {"S", "T", "V ;note"}, {"S", "k", "lower"},
+      {"s", "k", nullptr}, {"S", "P", nullptr}, {"+S", "P", "1"}, {"R", "A", "1"}, {"R", "B", "3"},
+      // A header name runs to the next ']' across line ends: [B] hides inside "A\n[B".
+      {"B", "Q", nullptr}, {"A\n[B", "Q", "2"}};
+  // clang-format on
   Ini ini;
-  EXPECT_EQ(ini.get("S", "K"), std::nullopt);
-  EXPECT_EQ(read_profile_int("S", "K", 7, ini.path.c_str()), 7);
-  EXPECT_EQ(read_profile_float("S", "K", 3, ini.path.c_str()), 3.0f);
-  EXPECT_EQ(ini.set("S", "K", "V"), 1);
-  EXPECT_EQ(ini.text(), "[S]\nK=V\n");
-  ini.put("");
-  EXPECT_EQ(ini.set("S", "K", "V"), 1);
-  EXPECT_EQ(ini.text(), "[S]\nK=V\n");
+  write_file(ini.path, text);
+  for (const auto& c : cases)
+    EXPECT_EQ(ini.get(c[0], c[1]), c[2] ? c[2] : "<none>") << c[0] << "/" << c[1];
+  EXPECT_EQ(read_profile_int("S", "E", 7, ini.path.c_str()), 0);  // present: not the default
 
-  ini.put("a=1");
-  EXPECT_EQ(ini.set("S", "K", "V"), 1);
-  EXPECT_EQ(ini.text(), "a=1\n[S]\nK=V\n");
-  ini.put("a=1\n");
-  EXPECT_EQ(ini.set("S", "K", "V"), 1);
-  EXPECT_EQ(ini.text(), "a=1\n\n[S]\nK=V\n");
-
-  // A header at the very end: the body starts right after its ']'.
-  ini.put("[T]\nx=1\n[S]");
-  EXPECT_EQ(ini.set("S", "K", "V"), 1);
-  EXPECT_EQ(ini.text(), "[T]\nx=1\n[S]K=V\n");
-  EXPECT_EQ(ini.get("S", "K"), "V");
-
-  EXPECT_EQ(write_profile_string("S", "K", "V", ini.dir.file("no/such/dir.ini").c_str()), 0);
+  IniPositions p;
+  const auto positions = [&](const char* key) {
+    const int found = parse_file("S", key, "[S]\n\n  K=V\r\n", &p);
+    return std::vector<int>{found,     p.section_start, p.section_end, p.key_start,
+                            p.key_end, p.value_start,   p.value_end};
+  };
+  EXPECT_EQ(positions("K"), (std::vector<int>{1, 1, 7, 7, 7, 9, 10}));
+  EXPECT_EQ(positions("J"), (std::vector<int>{0, 1, 7, -1, -1, -1, -1}));
 }
 
-TEST(IniFile, LineSyntaxIsTakenLiterally) {
+TEST(IniFile, WritesChangeOnlyWhatTheyMust) {
+  // before (nullptr: no file), section, key, value, file after the write
+  const std::vector<std::vector<const char*>> cases = {
+      {nullptr, "S", "K", "V", "[S]\nK=V\n"},
+      {"", "S", "K", "V", "[S]\nK=V\n"},
+      {"a=1", "S", "K", "V", "a=1\n[S]\nK=V\n"},
+      {"a=1\n", "S", "K", "V", "a=1\n\n[S]\nK=V\n"},
+      {"[T]\nx=1\n[S]", "S", "K", "V", "[T]\nx=1\n[S]K=V\n"},
+      {"[S]\r\nA=1\r\nB=2\r\n", "S", "B", "33", "[S]\r\nA=1\r\nB=33\r\n"},
+      {"[S]\r\nA=1\r\n", "S", "C", "3", "[S]\r\nC=3\nA=1\r\n"},
+      {"[S]\nK=1\nK=2\n[S]\nJ=4\n", "S", "K", "", "[S]\nK=\nK=2\n[S]\nJ=4\n"},
+      {"[S]\nK=1\n[T]\n[S]\nJ=4\n", "S", "N", "5", "[S]\nK=1\n[T]\n[S]\nN=5\nJ=4\n"}};
+  for (const auto& c : cases) {
+    Ini ini;
+    if (c[0]) write_file(ini.path, c[0]);
+    EXPECT_EQ(ini.set(c[1], c[2], c[3]), 1);
+    EXPECT_EQ(read_file(ini.path), c[4]) << (c[0] ? c[0] : "(no file)");
+  }
   Ini ini;
-  ini.put("[S]\n\n  E=\nK = V\n;C=1\nN\n=x\nT=V ;note\nk=lower\n[+S]\nP=1\n[A\n[B]\nQ=2\n");
-  EXPECT_EQ(ini.get("S", "E"), "");
-  EXPECT_EQ(read_profile_int("S", "E", 7, ini.path.c_str()), 0);
-  EXPECT_EQ(ini.get("S", "K"), std::nullopt);
-  EXPECT_EQ(ini.get("S", "K "), " V");
-  EXPECT_EQ(ini.get("S", "C"), std::nullopt);
-  EXPECT_EQ(ini.get("S", ";C"), std::nullopt);
-  EXPECT_EQ(ini.get("S", "N"), std::nullopt);
-  EXPECT_EQ(ini.get("S", "T"), "V ;note");
-  EXPECT_EQ(ini.get("S", "k"), "lower");
-  EXPECT_EQ(ini.get("s", "k"), std::nullopt);
-  EXPECT_EQ(ini.get("S", "P"), std::nullopt);
-  EXPECT_EQ(ini.get("+S", "P"), "1");
-  // A header name runs to the next ']' across line ends, so [B] hides inside "A\n[B".
-  EXPECT_EQ(ini.get("B", "Q"), std::nullopt);
-  EXPECT_EQ(ini.get("A\n[B", "Q"), "2");
-
-  IniPositions at;
-  const char* text = "[S]\n\n  K=V\r\n";
-  EXPECT_EQ(parse_file("S", "K", text, &at), 1);
-  EXPECT_EQ((std::vector<int>{at.section_start, at.section_end, at.key_start, at.key_end,
-                              at.value_start, at.value_end}),
-            (std::vector<int>{1, 7, 7, 7, 9, 10}));
-  EXPECT_EQ(parse_file("S", "J", text, &at), 0);
-  EXPECT_EQ((std::vector<int>{at.section_start, at.section_end, at.key_start, at.value_end}),
-            (std::vector<int>{1, 7, -1, -1}));
+  write_file(ini.path, "[S]\n");
+  EXPECT_EQ(ini.set("x]y", "K", "1") + ini.set("S", "a=b", "1") + ini.set("S", "L", "1\n2"), 3);
+  EXPECT_EQ(ini.get("x]y", "K") + ini.get("S", "a=b") + ini.get("S", "L"), "<none><none>1");
+  EXPECT_EQ(write_profile_string("S", "K", "V", ini.dir.file("no/dir.ini").c_str()), 0);
 }
 
-TEST(IniFile, CrLfAndRepeatedSectionsAndKeys) {
+TEST(IniFile, ValueBufferAndDefaultsFollowStrncpy) {
   Ini ini;
-  ini.put("[S]\r\nA=1\r\nB=2\r\n");
-  EXPECT_EQ(ini.get("S", "B"), "2");
-  EXPECT_EQ(ini.set("S", "B", "33"), 1);
-  EXPECT_EQ(ini.set("S", "C", "3"), 1);
-  EXPECT_EQ(ini.text(), "[S]\r\nC=3\nA=1\r\nB=33\r\n");
-
-  ini.put("[S]\nK=1\nK=2\n[T]\nJ=0\n[S]\nK=3\nJ=4\n");
-  EXPECT_EQ(ini.get("S", "K"), "1");
-  EXPECT_EQ(ini.get("S", "J"), "4");
-  EXPECT_EQ(ini.set("S", "K", "9"), 1);
-  EXPECT_EQ(ini.set("S", "N", "5"), 1);
-  EXPECT_EQ(ini.text(), "[S]\nK=9\nK=2\n[T]\nJ=0\n[S]\nN=5\nK=3\nJ=4\n");
-
-  // Written as given, but not all of it can be found again.
-  EXPECT_EQ(ini.set("S", "a=b", "1"), 1);
-  EXPECT_EQ(ini.get("S", "a=b"), std::nullopt);
-  EXPECT_EQ(ini.set("x]y", "K", "1"), 1);
-  EXPECT_EQ(ini.get("x]y", "K"), std::nullopt);
-  EXPECT_EQ(ini.set("T", "L", "one\ntwo"), 1);
-  EXPECT_EQ(ini.get("T", "L"), "one");
-}
-
-TEST(IniFile, ValueBufferCutsAndDefaultsFollowStrncpy) {
-  Ini ini;
-  ini.put("[S]\nK=abcdef\nF=2.5\nI=-12x\n");
-  char v[8];
-  std::memset(v, '#', sizeof v);
-  EXPECT_EQ(read_profile_string("S", "K", v, 4, "zz", ini.path.c_str()), 1);
-  EXPECT_EQ(std::string(v, 8), std::string("abc\0####", 8));
-  std::memset(v, '#', sizeof v);
-  EXPECT_EQ(read_profile_string("S", "X", v, 4, "z", ini.path.c_str()), 0);
-  EXPECT_EQ(std::string(v, 8), std::string("z\0\0\0####", 8));
-  std::memset(v, '#', sizeof v);
-  EXPECT_EQ(read_profile_string("S", "X", v, 2, "xyz", ini.path.c_str()), 0);
-  EXPECT_EQ(std::string(v, 8), "xy######");
-  EXPECT_EQ(read_profile_string("S", "X", v, 8, nullptr, ini.path.c_str()), 0);
-  EXPECT_EQ(std::string(v, 8), "xy######");
-
+  write_file(ini.path, "[S]\nK=abcdef\nF=2.5\nI=-12x\n");
+  const auto read = [&](const char* key, int size, const char* def) {
+    char v[8];
+    std::memset(v, '#', sizeof v);
+    const int found = read_profile_string("S", key, v, size, def, ini.path.c_str());
+    return std::to_string(found) + std::string(v, sizeof v);
+  };
+  EXPECT_EQ(read("K", 4, "zz"), std::string("1abc\0####", 9));
+  EXPECT_EQ(read("X", 4, "z"), std::string("0z\0\0\0####", 9));
+  EXPECT_EQ(read("X", 2, "xyz"), "0xy######");
+  EXPECT_EQ(read("X", 8, nullptr), "0########");
   EXPECT_EQ(read_profile_float("S", "F", 0, ini.path.c_str()), 2.5f);
   EXPECT_EQ(read_profile_int("S", "I", 0, ini.path.c_str()), -12);
-  EXPECT_EQ(read_profile_int("S", "K", 5, ini.path.c_str()), 0);
 
   char text[] = " a,,b  c,";
   char out[4][8] = {};
   char* tokens[4] = {out[0], out[1], out[2], out[3]};
   EXPECT_EQ(split_tokens(text, tokens, ", "), 3);
-  EXPECT_STREQ(out[0], "a");
-  EXPECT_STREQ(out[1], "b");
-  EXPECT_STREQ(out[2], "c");
+  EXPECT_EQ(std::string(out[0]) + out[1] + out[2], "abc");
   EXPECT_EQ(split_tokens(nullptr, tokens, ","), 0);
 }
 
 TEST(IniFile, OversizeAndNulFilesAreNeverRewritten) {
   Ini ini;
-  // 65,535 bytes: the largest text; a write may keep it at that size but not grow it.
+  // 65,535 bytes is the largest text: a write may keep that size, never pass it.
   const std::string head = "[S]\nK=1\n;";
   std::string full = head + std::string(65535 - head.size() - 1, 'x') + "\n";
-  ini.put(full);
+  write_file(ini.path, full);
   EXPECT_EQ(ini.get("S", "K"), "1");
-  EXPECT_EQ(ini.set("S", "K", "22"), 0);
-  EXPECT_EQ(ini.set("S", "N", "1"), 0);
-  EXPECT_EQ(ini.set("T", "K", "1"), 0);
-  EXPECT_EQ(ini.text(), full);
-  EXPECT_EQ(ini.set("S", "K", "2"), 1);
-  EXPECT_EQ(ini.text().size(), 65535u);
-  ini.put(head + std::string(65535 - head.size() - 2, 'x') + "\n");
+  EXPECT_EQ(ini.set("S", "K", "22") + ini.set("S", "N", "1") + ini.set("T", "K", "1"), 0);
+  EXPECT_EQ(read_file(ini.path), full);
+  write_file(ini.path, full.substr(0, head.size()) + full.substr(head.size() + 1));
   EXPECT_EQ(ini.set("S", "K", "22"), 1);
-  EXPECT_EQ(ini.text().size(), 65535u);
+  EXPECT_EQ(read_file(ini.path).size(), 65535u);
 
   // 65,536 bytes: read as a missing file, never rewritten.
   full += "y";
-  ini.put(full);
+  write_file(ini.path, full);
+  std::vector<char> buffer(kIniBufferSize);
   int length = -1;
-  char* buffer = new char[kIniBufferSize];
-  EXPECT_EQ(load_ini_file(ini.path.c_str(), buffer, &length), kIniTooLarge);
-  EXPECT_EQ(length, 0);
+  EXPECT_EQ(load_ini_file(ini.path.c_str(), buffer.data(), &length), kIniTooLarge);
   EXPECT_EQ(read_profile_int("S", "K", 7, ini.path.c_str()), 7);
   EXPECT_EQ(ini.set("S", "K", "2"), 0);
-  EXPECT_EQ(ini.text(), full);
+  EXPECT_EQ(read_file(ini.path), full);
 
   // A NUL ends the text for reads; writes refuse the file.
   const std::string nul("[S]\nA=1\n\0B=2\n", 13);
-  ini.put(nul);
-  EXPECT_EQ(load_ini_file(ini.path.c_str(), buffer, &length), kIniHoldsNul);
-  EXPECT_EQ(length, 8);
-  delete[] buffer;
-  EXPECT_EQ(ini.get("S", "A"), "1");
-  EXPECT_EQ(ini.get("S", "B"), std::nullopt);
+  write_file(ini.path, nul);
+  EXPECT_EQ(load_ini_file(ini.path.c_str(), buffer.data(), &length), kIniHoldsNul);
+  EXPECT_EQ(length, 8);  // the text before the NUL
+  EXPECT_EQ(ini.get("S", "A") + ini.get("S", "B"), "1<none>");
   EXPECT_EQ(ini.set("S", "A", "5"), 0);
-  EXPECT_EQ(ini.text(), nul);
+  EXPECT_EQ(read_file(ini.path), nul);
 }
 
 TEST(IniFile, MissingWorkingBufferIsReportedAndChangesNothing) {
   Ini ini;
-  ini.put("[S]\nK=1\n");
+  write_file(ini.path, "[S]\nK=1\n");
   char v[4] = "old";
+  const std::string warning = "Warning: No buffer to process ini files\nIngore this ";
   testing::internal::CaptureStdout();
   g_fail_nothrow_new = 1;
   EXPECT_EQ(read_profile_string("S", "K", v, 4, "def", ini.path.c_str()), 0);
-  EXPECT_EQ(testing::internal::GetCapturedStdout(),
-            "Warning: No buffer to process ini files\nIngore this read_profile_string\n");
+  EXPECT_EQ(testing::internal::GetCapturedStdout(), warning + "read_profile_string\n");
   EXPECT_STREQ(v, "old");
   for (int nth : {1, 2}) {
     testing::internal::CaptureStdout();
     g_fail_nothrow_new = nth;
     EXPECT_EQ(ini.set("S", "K", "2"), 0);
-    EXPECT_EQ(testing::internal::GetCapturedStdout(),
-              "Warning: No buffer to process ini files\nIngore this write_profile_string\n");
+    EXPECT_EQ(testing::internal::GetCapturedStdout(), warning + "write_profile_string\n");
   }
   g_fail_nothrow_new = 0;
-  EXPECT_EQ(ini.text(), "[S]\nK=1\n");
+  EXPECT_EQ(read_file(ini.path), "[S]\nK=1\n");
 }
 
 }  // namespace
