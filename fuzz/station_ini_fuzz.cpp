@@ -127,7 +127,7 @@ void run_readers() {
 #define INI_PORT_HEX(key, section_format) require(in_range || get_##key(port) == 0);
 #define INI_PORT_DELIMS(key, section_format) check_delimiters(port, get_##key);
 #define INI_UDP_QUAD(name, section_format, key_format)  \
-  for (int k = 0; k <= 9; ++k) {                        \
+  for (int k = 1; k <= 8; ++k) {                        \
     unsigned char ip[kIniAddressSize + kGuardSize];     \
     std::memset(ip, kGuard, sizeof ip);                 \
     get_##name(port, ip, k);                            \
@@ -135,7 +135,7 @@ void run_readers() {
     if (!in_range) require_zero(ip, kIniAddressSize);   \
   }
 #define INI_UDP_DECIMAL(name, section_format, key_format) \
-  for (int k = 0; k <= 9; ++k) require(in_range || get_##name(port, k) == 0);
+  for (int k = 1; k <= 8; ++k) require(in_range || get_##name(port, k) == 0);
 #include "storage/station_ini_keys.def"
   }
 
