@@ -55,8 +55,8 @@ struct MacName {
   MacName() {
     unsigned char mac[6] = {};
     get_eeMacAddress(0, mac);
-    std::snprintf(text, sizeof text, "%02X%02X%02X%02X%02X%02X", mac[0], mac[1], mac[2],
-                  mac[3], mac[4], mac[5]);
+    std::snprintf(text, sizeof text, "%02X%02X%02X%02X%02X%02X", mac[0], mac[1], mac[2], mac[3],
+                  mac[4], mac[5]);
   }
 };
 
@@ -106,9 +106,9 @@ void factory_port_keys(int n) {
   set_com_baud_rate(n, 9600);
   set_com_parity(n, 0);  // None
   set_com_data_bit(n, 8);
-  set_com_stop_bit(n, 0);       // "1"
-  set_com_flow_control(n, 0);   // None
-  set_com_uart_mode(n, 0);      // RS-232
+  set_com_stop_bit(n, 0);      // "1"
+  set_com_flow_control(n, 0);  // None
+  set_com_uart_mode(n, 0);     // RS-232
   set_com_ip_filter(n, 0);
   set_com_source_ip(n, kNoAddress);
   set_uart_deli_flag(n, 0);

@@ -43,7 +43,8 @@ int run_eeprom_dump(int, char**) {
   std::vector<unsigned char> image(kEepromSize);
   // A block may not include the last byte, so the dump ends with one byte read.
   for (unsigned offset = 0; offset < kEepromSize - 1; offset += kEepromBlockReadMax) {
-    unsigned length = kEepromSize - 1 - offset < kEepromBlockReadMax ? kEepromSize - 1 - offset : kEepromBlockReadMax;
+    unsigned length = kEepromSize - 1 - offset < kEepromBlockReadMax ? kEepromSize - 1 - offset
+                                                                     : kEepromBlockReadMax;
     if (i2c_read_block(offset, image.data() + offset, length) != 0)
       return tool_failed("EEPROM read failed at offset %u", offset);
   }
@@ -124,8 +125,8 @@ int check_section_key_value(int argc, char** argv) {
 int run_ini_get(int, char** argv) {
   std::vector<char> value(kIniBufferSize);
   RootedPath path = rooted(kStationIniPath);
-  if (read_profile_string(argv[0], argv[1], value.data(), kIniBufferSize, nullptr,
-                          path.c_str()) != 1)
+  if (read_profile_string(argv[0], argv[1], value.data(), kIniBufferSize, nullptr, path.c_str()) !=
+      1)
     return kToolFailed;  // like a lookup tool: no output, status 1
   std::printf("%s\n", value.data());
   return kToolOk;
@@ -140,22 +141,22 @@ int run_ini_set(int, char** argv) {
 
 const ToolCommand kStorageCommands[] = {
     {"factory-initialize", 0, 0, "",
-     "prepare a unit from the factory: EEPROM identity and login, station.ini, clock",
-     nullptr, run_factory_initialize},
+     "prepare a unit from the factory: EEPROM identity and login, station.ini, clock", nullptr,
+     run_factory_initialize},
     {"load-default-settings", 0, 0, "",
      "restore the default configuration from the EEPROM's factory settings", nullptr,
      run_load_default_settings},
-    {"eeprom-dump", 0, 0, "", "print the 8192 EEPROM bytes, 16 per line with offsets",
-     nullptr, run_eeprom_dump},
+    {"eeprom-dump", 0, 0, "", "print the 8192 EEPROM bytes, 16 per line with offsets", nullptr,
+     run_eeprom_dump},
     {"eeprom-clear", 0, 0, "", "set every EEPROM byte to 0xff", nullptr, run_eeprom_clear},
-    {"eeprom-read-byte", 1, 1, "OFF", "print the EEPROM byte at offset OFF (0..8191)",
-     check_offset, run_eeprom_read_byte},
+    {"eeprom-read-byte", 1, 1, "OFF", "print the EEPROM byte at offset OFF (0..8191)", check_offset,
+     run_eeprom_read_byte},
     {"eeprom-write-byte", 2, 2, "OFF VAL", "store byte VAL (0..255) at EEPROM offset OFF",
      check_offset_value, run_eeprom_write_byte},
     {"ini-get", 2, 2, "SECTION KEY", "print a station.ini value (status 1 when missing)",
      check_section_key, run_ini_get},
-    {"ini-set", 3, 3, "SECTION KEY VALUE", "write a station.ini value",
-     check_section_key_value, run_ini_set},
+    {"ini-set", 3, 3, "SECTION KEY VALUE", "write a station.ini value", check_section_key_value,
+     run_ini_set},
 };
 
 ToolCommandGroup storage_commands(kStorageCommands);

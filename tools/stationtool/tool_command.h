@@ -6,8 +6,8 @@
 #include <cstddef>
 
 struct ToolCommand {
-  const char* name;     // "eeprom-read-byte"
-  int min_args;         // arguments after the name
+  const char* name;  // "eeprom-read-byte"
+  int min_args;      // arguments after the name
   int max_args;
   const char* usage;    // the arguments as --help shows them: "OFF VAL"
   const char* summary;  // one line for --help

@@ -55,8 +55,8 @@ Image manufactured(const Text& model, unsigned char ip_mode) {
 struct IniModel {
   std::vector<std::pair<Text, std::vector<Text>>> sections;
   void set(const Text& section, const Text& key, const Text& value) {
-    auto s = std::find_if(sections.begin(), sections.end(),
-                          [&](auto& e) { return e.first == section; });
+    auto s =
+        std::find_if(sections.begin(), sections.end(), [&](auto& e) { return e.first == section; });
     if (s == sections.end()) s = sections.insert(sections.end(), {section, {}});
     auto& lines = s->second;
     auto l = std::find_if(lines.begin(), lines.end(),
@@ -80,7 +80,10 @@ struct IniModel {
 
 // The per-port keys with their default and factory texts, in the order of the default
 // export; "P" is 4659 + n, nullptr "not written", "UDP" the family of destinations 1..8.
-struct PortKey { const char *section, *key, *dflt, *factory; };
+struct PortKey {
+  const char *section, *key, *dflt, *factory;
+};
+// clang-format off
 constexpr PortKey kPortKeys[] = {
     {"COM", "com_link_mode", "TCP_Server", "TCP_Server"}, {"COM", "com_tcp_mode", "RAW", "RAW"},
     {"COM", "com_local_port", "P", "P"}, {"COM", "com_ip_filter", "0", "0"},
@@ -109,13 +112,14 @@ constexpr const char* kFactoryPortOrder[] = {
     "com_parity", "com_data_bit", "com_stop_bit", "com_flow_control", "com_uart_mode",
     "com_ip_filter", "com_source_ip", "uart_deli_flag", "uart_deli_timer", "uart_deli_char",
     "tcp_deli_flag", "tcp_deli_timer", "tcp_deli_char", "com_udp_local_port", "UDP"};
+// clang-format on
 
 void set_port_key(IniModel& ini, const PortKey& row, int n, bool factory, const Text& uart) {
   const Text port = std::to_string(4659 + n), section = row.section + std::to_string(n);
   for (int k = 1; Text(row.key) == "UDP" && k <= 8; ++k) {
     Text udp = "com_udp" + std::to_string(k);
-    ini.set(section, {udp + "_des_be_ip=0.0.0.0", udp + "_des_ed_ip=0.0.0.0",
-                      udp + "_des_port=" + port});
+    ini.set(section,
+            {udp + "_des_be_ip=0.0.0.0", udp + "_des_ed_ip=0.0.0.0", udp + "_des_port=" + port});
     if (factory || k >= 2) ini.set(section, udp + "_enable", "0");
   }
   Text value = factory ? row.factory : row.dflt;
@@ -124,13 +128,15 @@ void set_port_key(IniModel& ini, const PortKey& row, int n, bool factory, const 
 }
 
 void factory_keys(IniModel& ini) {
-  ini.set("SNMP", {"enable=0", "snmpTrapServer=0.0.0.0", "readCommunity=ormolu",
-                   "writeCommunity=sextant", "sysName=001122AABBCC", "sysLocation=location",
-                   "sysContact=contact"});
+  ini.set("SNMP",
+          {"enable=0", "snmpTrapServer=0.0.0.0", "readCommunity=ormolu", "writeCommunity=sextant",
+           "sysName=001122AABBCC", "sysLocation=location", "sysContact=contact"});
   for (int n = 1; n <= 2; ++n)
     for (Text key : kFactoryPortOrder)
-      set_port_key(ini, *std::find_if(std::begin(kPortKeys), std::end(kPortKeys),
-                                      [&](auto& r) { return key == r.key; }), n, true, "");
+      set_port_key(ini,
+                   *std::find_if(std::begin(kPortKeys), std::end(kPortKeys),
+                                 [&](auto& r) { return key == r.key; }),
+                   n, true, "");
   ini.set("NTP", {"enable=0", "city_index=22", "timezone=0", "server="});
 }
 
@@ -138,20 +144,19 @@ void default_keys(IniModel& ini, const Text& ip_mode, const Text& uart) {
   ini.set("ADMIN", {"username=operator", "passwd=quillet"});
   ini.set("NETWORK", {"ip=10.0.0.1", "netmask=255.255.255.0", "gateway=10.0.0.254",
                       "ip_mode=" + ip_mode, "dns1=10.9.9.1", "dns2=10.9.9.2"});
-  ini.set("SNMP", {"enable=1", "sysName=001122AABBCC", "sysLocation=location",
-                   "sysContact=contact", "snmpTrapServer=0.0.0.0", "readCommunity=ormolu",
-                   "writeCommunity=sextant"});
+  ini.set("SNMP", {"enable=1", "sysName=001122AABBCC", "sysLocation=location", "sysContact=contact",
+                   "snmpTrapServer=0.0.0.0", "readCommunity=ormolu", "writeCommunity=sextant"});
   for (int n = 1; n <= 2; ++n)
     for (auto& row : kPortKeys) set_port_key(ini, row, n, false, uart);
   ini.set("NTP", {"enable=0", "city_index=22", "timezone=0", "server=pool.ntp.org"});
   ini.set("SNMP", {"emailAlert0=0", "emailAlert1=0", "emailAlert2=0", "emailAlert3=0",
                    "emailAlert4=0", "trapAlert0=0", "trapAlert1=0", "trapAlert2=0"});
-  ini.set("SMTP", {"smtpServer=", "sender=", "smtpUser=", "smtpPasswd=", "receiver=",
-                   "smtpAuth=0"});
-  ini.set("SYSLOG", {"log_to_flash=0", "log_level=4", "enable_syslog_server=0",
-                     "syslog_ip=0.0.0.0", "syslog_port=514"});
-  ini.set("COMLOG", {"log_com=0", "log_type=0", "comlog_to_server=0",
-                     "comlog_server_ip=0.0.0.0", "comlog_server_port=514"});
+  ini.set("SMTP",
+          {"smtpServer=", "sender=", "smtpUser=", "smtpPasswd=", "receiver=", "smtpAuth=0"});
+  ini.set("SYSLOG", {"log_to_flash=0", "log_level=4", "enable_syslog_server=0", "syslog_ip=0.0.0.0",
+                     "syslog_port=514"});
+  ini.set("COMLOG", {"log_com=0", "log_type=0", "comlog_to_server=0", "comlog_server_ip=0.0.0.0",
+                     "comlog_server_port=514"});
 }
 
 Image image_of(const Text& path) {
@@ -176,11 +181,11 @@ struct DeviceRoot {
 TEST(Defaults, FactoryInitializeWritesItsFieldsAndKeysAndLeavesTheRest) {
   Image expected = manufactured("", 3);
   IniModel ini;  // keys the factory routine does not write, which must stay as they are
-  for (auto [s, k] : {std::pair{"ADMIN", "passwd"}, {"NETWORK", "ip"}, {"SMTP", "smtpServer"},
-                      {"SYSLOG", "log_level"}, {"COMLOG", "log_com"}, {"SNMP", "trapAlert1"},
-                      {"SNMP", "emailAlert4"}, {"COM1", "com_permit_xon_xoff"},
-                      {"COM2", "com_ixon"}, {"+COM1", "connect_time_out"}, {"+COM2", "fifo_flag"}})
-    ini.set(s, k, "kept");
+  for (Text at :
+       {"ADMIN/passwd", "NETWORK/ip", "SMTP/smtpServer", "SYSLOG/log_level", "COMLOG/log_com",
+        "SNMP/trapAlert1", "SNMP/emailAlert4", "COM1/com_permit_xon_xoff", "COM2/com_ixon",
+        "+COM1/connect_time_out", "+COM2/fifo_flag"})
+    ini.set(at.substr(0, at.find('/')), at.substr(at.find('/') + 1), "kept");
   DeviceRoot root(expected, ini);
 
   factory_initialize();
@@ -207,9 +212,10 @@ TEST(Defaults, FactoryInitializeWritesItsFieldsAndKeysAndLeavesTheRest) {
 
 TEST(Defaults, LoadDefaultSettingsExportsTheFactoryValues) {
   // Only the exact model name selects RS-422; the IP mode is copied whole, exported as bit 0.
-  for (auto [model, mode, uart, exported] :
-       {std::tuple{"", 3, "RS-232", "1"}, {"KV7731-Qor-M12", 2, "RS-422", "0"},
-        {"KV7731-Qor-M12X", 1, "RS-232", "1"}, {"KV7731-Qor-M1", 0, "RS-232", "0"}}) {
+  for (auto [model, mode, uart, exported] : {std::tuple{"", 3, "RS-232", "1"},
+                                             {"KV7731-Qor-M12", 2, "RS-422", "0"},
+                                             {"KV7731-Qor-M12X", 1, "RS-232", "1"},
+                                             {"KV7731-Qor-M1", 0, "RS-232", "0"}}) {
     Image expected = manufactured(model, static_cast<unsigned char>(mode));
     IniModel ini;  // written by neither routine, and destination 1's enable flag
     ini.set("COM1", {"com_permit_xon_xoff=7", "com_udp1_enable=1"});
@@ -233,7 +239,10 @@ TEST(Defaults, LoadDefaultSettingsExportsTheFactoryValues) {
 }
 
 // stationtool as a real process, through the emulator on the device build.
-struct ToolRun { int status; Text out, err; };
+struct ToolRun {
+  int status;
+  Text out, err;
+};
 ToolRun stationtool(const TempDir& scratch, const std::vector<Text>& args) {
   const char* emulator = std::getenv("STATION_EMULATOR");
   Text command = "cd " + scratch.path() + " && " + (emulator ? emulator : "") + " " +
@@ -248,12 +257,14 @@ ToolRun stationtool(const TempDir& scratch, const std::vector<Text>& args) {
 TEST(Stationtool, RefusesBadArgumentsAndRunsSingleKeysAndBytes) {
   TempDir scratch;
   const Text root = scratch.file("root");
-  std::vector<std::vector<Text>> bad = {
-      {"--root", root, "eeprom-write-byte", "8192", "1"},
-      {"--root", root, "eeprom-write-byte", "1", "256"},
-      {"--root", root, "eeprom-read-byte", "-1"}, {"--root", root, "eeprom-read-byte", "1x"},
-      {"--root", root, "ini-set", "COM1", "a=b", "v"}, {"--root", root, "ini-get", "COM1"},
-      {"--root", root, "frobnicate"}, {"--root"}};
+  std::vector<std::vector<Text>> bad = {{"--root", root, "eeprom-write-byte", "8192", "1"},
+                                        {"--root", root, "eeprom-write-byte", "1", "256"},
+                                        {"--root", root, "eeprom-read-byte", "-1"},
+                                        {"--root", root, "eeprom-read-byte", "1x"},
+                                        {"--root", root, "ini-set", "COM1", "a=b", "v"},
+                                        {"--root", root, "ini-get", "COM1"},
+                                        {"--root", root, "frobnicate"},
+                                        {"--root"}};
 #ifndef STATION_DEVICE_BUILD
   bad.push_back({"eeprom-dump"});  // a PC build never runs without a root
   bad.push_back({"--root", "/", "eeprom-dump"});
