@@ -27,7 +27,7 @@ void vprint_line(const char* format, va_list args) {
 void print_help() {
   std::printf(
       "usage: stationtool [--root DIR] COMMAND [ARGUMENTS]\n"
-      "Runs one maintenance routine of the device on its EEPROM store and station.ini.\n"
+      "Runs one of the device's maintenance routines.\n"
       "  --root DIR  play the device on the folder DIR (required on a PC)\n"
       "  --help      show this text\n"
       "Commands:\n");
