@@ -26,8 +26,7 @@ struct ImageState {
   unsigned pointer;  // the chip's address counter
 };
 constexpr int kImageSlots = 4;
-ImageState g_images[kImageSlots] = {{-1, false, 0}, {-1, false, 0}, {-1, false, 0},
-                                    {-1, false, 0}};
+ImageState g_images[kImageSlots] = {{-1, false, 0}, {-1, false, 0}, {-1, false, 0}, {-1, false, 0}};
 
 ImageState* image_of(int fd) {
   for (ImageState& s : g_images)
@@ -143,6 +142,4 @@ void set_i2c_port(const I2cPort* port) { g_port = port ? port : &kDefaultPort; }
 
 void i2c_pause(unsigned microseconds) { g_pause(microseconds); }
 
-void set_i2c_pause(void (*pause)(unsigned microseconds)) {
-  g_pause = pause ? pause : sleep_pause;
-}
+void set_i2c_pause(void (*pause)(unsigned microseconds)) { g_pause = pause ? pause : sleep_pause; }

@@ -5,6 +5,7 @@
 
 #include "common/byte_order.h"
 #include "storage/eeprom_device.h"
+#include "storage/station_ini.h"
 
 namespace {
 
@@ -18,9 +19,9 @@ struct Field {
 
 constexpr unsigned kWidestField = 64;
 
-#define EE_CHECK(F, offset, width, stride, first, count, form)                   \
+#define EE_CHECK(F, offset, width, stride, first, count, form)                  \
   static_assert((width) <= kWidestField, #F " is wider than the local buffer"); \
-  static_assert((offset) + (stride) * ((count) - 1) + (width) < kEepromSize,     \
+  static_assert((offset) + (stride) * ((count)-1) + (width) < kEepromSize,      \
                 #F " would reach the last byte, which no block may include");
 EEPROM_FIELDS(EE_CHECK)
 #undef EE_CHECK
@@ -65,23 +66,27 @@ int write_word(const Field& f, int index, unsigned value) {
 }  // namespace
 
 // The accessors of each form; `field` is the line's Field.
-#define EE_DEFINE_BYTES(F, field)                                                   \
-  int get_##F(void* dst) { return read_field(field, field.first, dst); }          \
+#define EE_DEFINE_BYTES(F, field)                                        \
+  int get_##F(void* dst) { return read_field(field, field.first, dst); } \
   int set_##F(const void* src) { return write_field(field, field.first, src); }
-#define EE_DEFINE_BYTES_AT(F, field)                                                \
-  int get_##F(int index, void* dst) { return read_field(field, index, dst); }     \
+#define EE_DEFINE_BYTES_AT(F, field)                                          \
+  int get_##F(int index, void* dst) { return read_field(field, index, dst); } \
   int set_##F(int index, const void* src) { return write_field(field, index, src); }
-#define EE_DEFINE_WORD(F, field)                                                    \
-  unsigned get_##F() { return read_word(field, field.first); }                    \
+#define EE_DEFINE_WORD(F, field)                               \
+  unsigned get_##F() { return read_word(field, field.first); } \
   int set_##F(unsigned value) { return write_word(field, field.first, value); }
-#define EE_DEFINE_WORD_AT(F, field)                                                 \
-  unsigned get_##F(int index) { return read_word(field, index); }                 \
+#define EE_DEFINE_WORD_AT(F, field)                               \
+  unsigned get_##F(int index) { return read_word(field, index); } \
   int set_##F(int index, unsigned value) { return write_word(field, index, value); }
 // eeBlock1206's reader reports nothing.
-#define EE_DEFINE_BLOCK_AT(F, field)                                                \
-  void get_##F(int n, void* dst) { read_field(field, n, dst); }                   \
+#define EE_DEFINE_BLOCK_AT(F, field)                            \
+  void get_##F(int n, void* dst) { read_field(field, n, dst); } \
   int set_##F(int n, const void* src) { return write_field(field, n, src); }
 #define EE_DEFINE(F, offset, width, stride, first, count, form) \
   EE_DEFINE_##form(F, (Field{offset, width, stride, first, count}))
 
 EEPROM_FIELDS(EE_DEFINE)
+
+int set_eeMaxConnection(int port, int count) { return set_com_max_connection(port, count); }
+
+int get_eeMaxConnection(int port) { return get_com_max_connection(port); }

@@ -18,6 +18,7 @@
 // access and without touching the buffer: -1, or 0 from a WORD_AT reader. After a failed
 // read the destination holds zero bytes and a WORD reader returns 0.
 // Interface fields (stride 130) take the interface index 0..3 ("eth0".."eth3").
+// clang-format off
 #define EEPROM_FIELDS(X)                                               \
   /* name                 offset width stride first count form */      \
   X(eeBytes6,             6,     2,    0,     0,    1,    BYTES)       \
@@ -57,21 +58,22 @@
   X(eeBlock1824,          1824,  32,   0,     0,    1,    BYTES)       \
   X(eeBlock1856,          1856,  32,   0,     0,    1,    BYTES)       \
   X(eeWord1888,           1888,  2,    0,     0,    1,    WORD)
+// clang-format on
 
-#define EE_DECLARE_BYTES(F)          \
-  int get_##F(void* dst);            \
+#define EE_DECLARE_BYTES(F) \
+  int get_##F(void* dst);   \
   int set_##F(const void* src);
 #define EE_DECLARE_BYTES_AT(F)       \
   int get_##F(int index, void* dst); \
   int set_##F(int index, const void* src);
-#define EE_DECLARE_WORD(F)           \
-  unsigned get_##F();                \
+#define EE_DECLARE_WORD(F) \
+  unsigned get_##F();      \
   int set_##F(unsigned value);
-#define EE_DECLARE_WORD_AT(F)        \
-  unsigned get_##F(int index);       \
+#define EE_DECLARE_WORD_AT(F)  \
+  unsigned get_##F(int index); \
   int set_##F(int index, unsigned value);
-#define EE_DECLARE_BLOCK_AT(F)       \
-  void get_##F(int n, void* dst);    \
+#define EE_DECLARE_BLOCK_AT(F)    \
+  void get_##F(int n, void* dst); \
   int set_##F(int n, const void* src);
 #define EE_DECLARE(F, offset, width, stride, first, count, form) EE_DECLARE_##form(F)
 
@@ -85,6 +87,7 @@ EEPROM_FIELDS(EE_DECLARE)
 #undef EE_DECLARE_BLOCK_AT
 
 // Not a field of the store: the maximum connection count of port 1 or 2 is kept in
-// station.ini ("com_max_connection" in section "COM%d"); these only forward to its accessors.
+// station.ini ("com_max_connection" in section "COM%d"); these only forward to its accessors
+// set_com_max_connection and get_com_max_connection and give back their results.
 int set_eeMaxConnection(int port, int count);
 int get_eeMaxConnection(int port);

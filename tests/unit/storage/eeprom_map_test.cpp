@@ -114,3 +114,14 @@ TEST_F(EepromMap, IndexesOutsideAFieldsRangeAreRefusedWithoutDeviceAccess) {
   testing::internal::GetCapturedStdout();
   EXPECT_EQ(Bytes(buf, buf + 9), (Bytes{0, 0, 0, 0, 0, 0, 0, 0, 0xAA}));
 }
+
+TEST_F(EepromMap, TheMaximumConnectionCountLivesInStationIni) {
+  ::mkdir(tmp_.file("mnt").c_str(), 0755);
+  ::mkdir(tmp_.file("mnt/jffs2").c_str(), 0755);
+  FakeI2c fake;
+  set_eeMaxConnection(2, 5);
+  EXPECT_EQ(read_file(tmp_.file("mnt/jffs2/station.ini")), "[COM2]\ncom_max_connection=5\n");
+  EXPECT_EQ(get_eeMaxConnection(2), 5);
+  EXPECT_EQ(get_eeMaxConnection(1), 0);
+  EXPECT_EQ(fake.trace(), "");
+}
