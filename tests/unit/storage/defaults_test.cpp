@@ -238,17 +238,17 @@ TEST(Defaults, LoadDefaultSettingsExportsTheFactoryValues) {
   }
 }
 
-// stationtool as a real process, through the emulator on the device build.
+// stationtool as a real process, through the emulator on the device build; args are words
+// for the shell.
 struct ToolRun {
   int status;
   Text out, err;
 };
-ToolRun stationtool(const TempDir& scratch, const std::vector<Text>& args) {
+ToolRun stationtool(const TempDir& scratch, const Text& args) {
   const char* emulator = std::getenv("STATION_EMULATOR");
   Text command = "cd " + scratch.path() + " && " + (emulator ? emulator : "") + " " +
-                 std::getenv("STATION_BIN_DIR") + "/stationtool";
-  for (auto& a : args) command += " '" + a + "'";
-  command += " >" + scratch.file("out") + " 2>" + scratch.file("err");
+                 std::getenv("STATION_BIN_DIR") + "/stationtool " + args + " >" +
+                 scratch.file("out") + " 2>" + scratch.file("err");
   int status = std::system(command.c_str());
   return {WIFEXITED(status) ? WEXITSTATUS(status) : -1, read_file(scratch.file("out")),
           read_file(scratch.file("err"))};
@@ -256,52 +256,45 @@ ToolRun stationtool(const TempDir& scratch, const std::vector<Text>& args) {
 
 TEST(Stationtool, RefusesBadArgumentsAndRunsSingleKeysAndBytes) {
   TempDir scratch;
-  const Text root = scratch.file("root");
-  std::vector<std::vector<Text>> bad = {{"--root", root, "eeprom-write-byte", "8192", "1"},
-                                        {"--root", root, "eeprom-write-byte", "1", "256"},
-                                        {"--root", root, "eeprom-read-byte", "-1"},
-                                        {"--root", root, "eeprom-read-byte", "1x"},
-                                        {"--root", root, "ini-set", "COM1", "a=b", "v"},
-                                        {"--root", root, "ini-get", "COM1"},
-                                        {"--root", root, "frobnicate"},
-                                        {"--root"}};
+  const Text root = "--root " + scratch.file("root") + " ";
+  std::vector<Text> bad;
+  for (Text args :
+       {"eeprom-write-byte 8192 1", "eeprom-write-byte 1 256", "eeprom-read-byte -1",
+        "eeprom-read-byte 1x", "ini-set COM1 a=b v", "ini-get COM1", "frobnicate", "--root"})
+    bad.push_back(root + args);
 #ifndef STATION_DEVICE_BUILD
-  bad.push_back({"eeprom-dump"});  // a PC build never runs without a root
-  bad.push_back({"--root", "/", "eeprom-dump"});
+  bad.push_back("eeprom-dump");  // a PC build never runs without a root
+  bad.push_back("--root / eeprom-dump");
 #endif
   for (auto& args : bad) {
     ToolRun run = stationtool(scratch, args);
-    EXPECT_EQ(run.status, 2) << args.back();
-    EXPECT_EQ(run.out, "") << args.back();
+    EXPECT_EQ(run.status, 2) << args;
+    EXPECT_EQ(run.out, "") << args;
     EXPECT_EQ(std::count(run.err.begin(), run.err.end(), '\n'), 1) << run.err;
-    EXPECT_FALSE(file_exists(root)) << args.back();
+    EXPECT_FALSE(file_exists(scratch.file("root"))) << args;
   }
 
-  ASSERT_EQ(::mkdir(root.c_str(), 0700), 0);
-  ASSERT_EQ(::mkdir((root + "/dev").c_str(), 0700), 0);
-  write_file(root + "/dev/i2c-0", Text(8192, '\xff'));
-  auto tool = [&](std::vector<Text> args) {
-    args.insert(args.begin(), {"--root", root});
-    return stationtool(scratch, args);
-  };
-  EXPECT_EQ(tool({"ini-set", "COM2", "com_baud_rate", "19200"}).status, 0);
-  ToolRun got = tool({"ini-get", "COM2", "com_baud_rate"});
+  ASSERT_EQ(::mkdir(scratch.file("root").c_str(), 0700), 0);
+  ASSERT_EQ(::mkdir(scratch.file("root/dev").c_str(), 0700), 0);
+  write_file(scratch.file("root/dev/i2c-0"), Text(8192, '\xff'));
+  EXPECT_EQ(stationtool(scratch, root + "ini-set COM2 com_baud_rate 19200").status, 0);
+  ToolRun got = stationtool(scratch, root + "ini-get COM2 com_baud_rate");
   EXPECT_EQ(got.status, 0);
   EXPECT_EQ(got.out, "19200\n");
-  EXPECT_EQ(tool({"ini-get", "COM1", "com_baud_rate"}).status, 1);
-  EXPECT_EQ(read_file(root + "/mnt/jffs2/station.ini"), "[COM2]\ncom_baud_rate=19200\n");
+  EXPECT_EQ(stationtool(scratch, root + "ini-get COM1 com_baud_rate").status, 1);
+  EXPECT_EQ(read_file(scratch.file("root/mnt/jffs2/station.ini")), "[COM2]\ncom_baud_rate=19200\n");
 
-  EXPECT_EQ(tool({"eeprom-write-byte", "0x1fff", "0xA5"}).status, 0);
-  EXPECT_EQ(tool({"eeprom-write-byte", "374", "10"}).status, 0);
-  EXPECT_EQ(tool({"eeprom-read-byte", "8191"}).out, "0xa5\n");
+  EXPECT_EQ(stationtool(scratch, root + "eeprom-write-byte 0x1fff 0xA5").status, 0);
+  EXPECT_EQ(stationtool(scratch, root + "eeprom-write-byte 374 10").status, 0);
+  EXPECT_EQ(stationtool(scratch, root + "eeprom-read-byte 8191").out, "0xa5\n");
   Image image(8192, 0xFF);
   image[374] = 0x0a;
   image[8191] = 0xa5;
-  EXPECT_EQ(first_difference(image_of(root + "/dev/i2c-0"), image), -1);
-  ToolRun dump = tool({"eeprom-dump"});
-  EXPECT_EQ(std::count(dump.out.begin(), dump.out.end(), '\n'), 512);
-  EXPECT_NE(dump.out.find("\n0170: ff ff ff ff ff ff 0a ff"), Text::npos);
-  EXPECT_TRUE(dump.out.ends_with("\n1ff0: ff ff ff ff ff ff ff ff ff ff ff ff ff ff ff a5\n"));
+  EXPECT_EQ(first_difference(image_of(scratch.file("root/dev/i2c-0")), image), -1);
+  Text dump = stationtool(scratch, root + "eeprom-dump").out;
+  EXPECT_EQ(std::count(dump.begin(), dump.end(), '\n'), 512);
+  EXPECT_NE(dump.find("\n0170: ff ff ff ff ff ff 0a ff"), Text::npos);
+  EXPECT_TRUE(dump.ends_with("\n1ff0: ff ff ff ff ff ff ff ff ff ff ff ff ff ff ff a5\n"));
 }
 
 }  // namespace
