@@ -1,0 +1,169 @@
+// The benchmark program: registers every benchmark, runs them with Google Benchmark's flags
+// (repetitions give medians), and prints the tables and targets instead of the usual
+// per-run lines; --benchmark_out still writes every run.
+#include <benchmark/benchmark.h>
+
+#include <cmath>
+#include <cstdio>
+#include <map>
+#include <string>
+#include <vector>
+
+#include "bench_files.h"
+#include "bench_suite.h"
+
+namespace {
+
+struct Target {
+  std::string measured;
+  BenchTerms reference;
+  double limit;
+};
+
+std::vector<std::string> order;      // registration order of the benchmarks
+std::vector<Target> targets;
+std::vector<std::string> notes;
+
+struct Result {
+  double ns = NAN;     // median (or the single run) in nanoseconds
+  double cv = NAN;     // coefficient of variation across repetitions
+  bool real = false;   // wall-clock time rather than CPU time
+  std::string error;
+};
+
+double to_ns(double t, benchmark::TimeUnit unit) {
+  switch (unit) {
+    case benchmark::kNanosecond: return t;
+    case benchmark::kMicrosecond: return t * 1e3;
+    case benchmark::kMillisecond: return t * 1e6;
+    case benchmark::kSecond: return t * 1e9;
+  }
+  return t;
+}
+
+std::string split_group(const std::string& name, std::string* label) {
+  const size_t at = name.rfind('/');
+  *label = name.substr(at + 1);
+  return name.substr(0, at);
+}
+
+std::string format_time(double ns) {
+  char text[32];
+  if (std::isnan(ns)) return "-";
+  if (ns < 1e4) std::snprintf(text, sizeof text, "%.0f ns", ns);
+  else if (ns < 1e7) std::snprintf(text, sizeof text, "%.1f us", ns / 1e3);
+  else std::snprintf(text, sizeof text, "%.1f ms", ns / 1e6);
+  return text;
+}
+
+class TableReporter : public benchmark::BenchmarkReporter {
+ public:
+  bool ReportContext(const Context&) override { return true; }
+
+  void ReportRuns(const std::vector<Run>& runs) override {
+    for (const Run& run : runs) {
+      const std::string name = run.run_name.function_name;
+      Result& r = results_[name];
+      r.real = run.run_name.time_type.find("real") != std::string::npos;
+      if (run.error_occurred) {
+        r.error = run.error_message;
+        continue;
+      }
+      const double t = r.real ? run.GetAdjustedRealTime() : run.GetAdjustedCPUTime();
+      if (run.run_type == Run::RT_Iteration) {
+        // Repetitions: the median comes as an aggregate; a single run stands for itself.
+        if (run.repetitions <= 1) r.ns = to_ns(t, run.time_unit);
+        std::fputc('.', stderr);
+      } else if (run.aggregate_name == "median") {
+        r.ns = to_ns(t, run.time_unit);
+      } else if (run.aggregate_name == "cv") {
+        r.cv = t;  // a fraction, not a time
+      }
+    }
+  }
+
+  void Finalize() override {
+    std::fputc('\n', stderr);
+    std::string group, baseline;
+    for (const std::string& name : order) {
+      if (results_.count(name) == 0) continue;  // filtered out
+      std::string label;
+      const std::string g = split_group(name, &label);
+      const Result& r = results_[name];
+      if (g != group) {
+        group = g;
+        baseline = name;
+        std::printf("\n%-44s %12s %8s %8s\n", g.c_str(), "median", "ratio", "cv");
+      }
+      const double base = results_[baseline].ns;
+      if (!r.error.empty()) {
+        std::printf("  %-42s %s\n", label.c_str(), r.error.c_str());
+        continue;
+      }
+      char cv[16] = "";
+      if (!std::isnan(r.cv)) std::snprintf(cv, sizeof cv, "%.1f%%", r.cv * 100);
+      std::printf("  %-42s %12s %8.2f %8s\n", label.c_str(), format_time(r.ns).c_str(),
+                  r.ns / base, cv);
+    }
+    bool heading = false;
+    for (const Target& t : targets) {
+      if (results_.count(t.measured) == 0) continue;
+      if (!heading) std::printf("\ntargets\n");
+      heading = true;
+      double reference = 0;
+      std::string terms;
+      for (const auto& [name, count] : t.reference) {
+        reference += count * results_[name].ns;
+        char term[160];
+        if (count == 1)
+          std::snprintf(term, sizeof term, "%s%s", terms.empty() ? "" : " + ", name.c_str());
+        else
+          std::snprintf(term, sizeof term, "%s%g x %s", terms.empty() ? "" : " + ", count,
+                        name.c_str());
+        terms += term;
+      }
+      const double ratio = results_[t.measured].ns / reference;
+      const char* verdict = std::isnan(ratio) ? "not measured" : ratio <= t.limit ? "met" : "MISSED";
+      std::printf("  %-6s %5.2f <= %.2f  %s\n         against %s\n", verdict, ratio, t.limit,
+                  t.measured.c_str(), terms.c_str());
+    }
+    for (const std::string& note : notes) std::printf("%s\n", note.c_str());
+    std::fflush(stdout);
+  }
+
+ private:
+  std::map<std::string, Result> results_;
+};
+
+}  // namespace
+
+void bench_register(const std::string& name, BenchFunction fn, int arg, bool real_time) {
+  order.push_back(name);
+  auto* b = benchmark::RegisterBenchmark(name.c_str(), fn, arg);
+  b->Unit(benchmark::kMicrosecond);
+  if (real_time) b->UseRealTime();
+}
+
+void bench_target(const std::string& measured, const BenchTerms& reference, double limit) {
+  targets.push_back({measured, reference, limit});
+}
+
+void bench_note(const std::string& text) { notes.push_back(text); }
+
+int main(int argc, char** argv) {
+  benchmark::Initialize(&argc, argv);
+  if (benchmark::ReportUnrecognizedArguments(argc, argv)) return 1;
+  const BenchFiles& files = bench_files();
+  char line[160];
+  std::snprintf(line, sizeof line,
+                "\nfiles: default export %zu bytes; padded copies %zu and %zu bytes (padding ahead "
+                "of the port sections); key [%s] %s",
+                files.text[0].size(), files.text[1].size(), files.text[2].size(), kBenchSection,
+                kBenchKey);
+  bench_note(line);
+  register_ini_benchmarks();
+  TableReporter table;
+  benchmark::RunSpecifiedBenchmarks(&table);
+  benchmark::Shutdown();
+  return 0;
+}

@@ -1,0 +1,26 @@
+// The benchmark suite's registry and report: each benchmark is named "group/label", and the
+// report prints one table per group with each label's median time and its ratio to the
+// group's first entry (the floor), then each target with the figures it is checked on.
+#pragma once
+
+#include <benchmark/benchmark.h>
+
+#include <string>
+#include <utility>
+#include <vector>
+
+using BenchFunction = void (*)(benchmark::State&, int);
+
+// Registers fn(state, arg) under "group/label". Real time is measured when real_time is set
+// (round trips that wait for another process); process CPU time otherwise.
+void bench_register(const std::string& name, BenchFunction fn, int arg, bool real_time = false);
+
+// A target: the median of `measured` is at most `limit` times the sum of the reference
+// terms, each a benchmark's median times a count.
+using BenchTerms = std::vector<std::pair<std::string, double>>;
+void bench_target(const std::string& measured, const BenchTerms& reference, double limit);
+
+// A line printed under the table (how a figure was obtained).
+void bench_note(const std::string& text);
+
+void register_ini_benchmarks();
