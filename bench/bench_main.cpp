@@ -77,7 +77,7 @@ class TableReporter : public benchmark::BenchmarkReporter {
       } else if (run.aggregate_name == "median") {
         r.ns = to_ns(t, run.time_unit);
       } else if (run.aggregate_name == "cv") {
-        r.cv = t;  // a fraction, not a time
+        r.cv = r.real ? run.real_accumulated_time : run.cpu_accumulated_time;  // a fraction
       }
     }
   }
