@@ -21,23 +21,16 @@ using Bytes = std::vector<unsigned char>;
 using Texts = std::vector<std::string>;
 
 Bytes frame(int code, const std::string& data = "") {
-  Bytes f{0xFF, 0xFA, 0x2C, static_cast<unsigned char>(code)};
-  f.insert(f.end(), data.begin(), data.end());
-  f.insert(f.end(), {0xFF, 0xF0});
-  return f;
+  const std::string f = "\xFF\xFA\x2C" + std::string(1, static_cast<char>(code)) + data + "\xFF\xF0";
+  return Bytes(f.begin(), f.end());
 }
 Bytes operator+(Bytes a, const Bytes& b) {
   a.insert(a.end(), b.begin(), b.end());
   return a;
 }
-Bytes reply(int code, std::initializer_list<unsigned char> data = {}) {
-  Bytes f{0xFF, 0xFA, 0x2C, static_cast<unsigned char>(code + 100)};
-  f.insert(f.end(), data);
-  f.insert(f.end(), {0xFF, 0xF0});
-  return f;
-}
-Bytes refused(int code) { return reply(80, {static_cast<unsigned char>(code)}); }
-Bytes login(char state) { return reply(0, {static_cast<unsigned char>(state)}); }
+Bytes reply(int code, const std::string& data = "") { return frame(code + 100, data); }
+Bytes refused(int code) { return reply(80, std::string(1, static_cast<char>(code))); }
+Bytes login(char state) { return reply(0, std::string(1, state)); }
 
 // Handlers with a known change report, answering an empty reply under their code.
 template <int Code, unsigned Report>
