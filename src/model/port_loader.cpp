@@ -53,8 +53,7 @@ void load_udp_layout(int port, unsigned char* b) {
   for (int e = 1; e <= kEntryCount; ++e) {
     unsigned char* entry_bytes = b + entry(e);
     // Destination 1 is always in use; station.ini's enable key for it is never read.
-    entry_bytes[kEnable] =
-        e == 1 ? 1 : static_cast<unsigned char>(get_com_udp_enable(port, e));
+    entry_bytes[kEnable] = e == 1 ? 1 : static_cast<unsigned char>(get_com_udp_enable(port, e));
     put_le16(static_cast<uint16_t>(get_com_udp_des_port(port, e)), entry_bytes + kDesPort);
     get_com_udp_des_be_ip(port, entry_bytes + kBeginIp, e);
     get_com_udp_des_ed_ip(port, entry_bytes + kEndIp, e);
@@ -80,12 +79,10 @@ void load_port_record(PortTable* table, int index) {
   load_uart_delimiter(port, s.uart_delimiter);
   load_tcp_delimiter(port, s.tcp_delimiter);
 
-  // station.ini names the interfaces in another order than the wire codes them.
-  switch (get_com_uart_mode(port)) {
-    case 1: s.uart_mode = 3; break;  // "RS-422"
-    case 2: s.uart_mode = 2; break;  // "RS-485"
-    default: s.uart_mode = 1; break;  // "RS-232"
-  }
+  // station.ini names the interfaces in another order than the wire codes them:
+  // "RS-422" (index 1) is 3, "RS-485" (index 2) is 2, anything else RS-232.
+  const int uart_index = get_com_uart_mode(port);
+  s.uart_mode = uart_index == 1 ? 3 : uart_index == 2 ? 2 : 1;
   s.value91 = 5;
   // "RAW" (index 0) and "Reverse_Telnet" (2) are both RAW on the wire.
   const int tcp_mode = get_com_tcp_mode(port);
@@ -93,10 +90,17 @@ void load_port_record(PortTable* table, int index) {
 
   s.link_mode = static_cast<uint8_t>(get_com_link_mode(port) + 1);
   switch (s.link_mode) {
-    case kLinkTcpServer: load_tcp_server_layout(port, s.link_settings); break;
-    case kLinkTcpClient: load_tcp_client_layout(port, s.link_settings); break;
-    case kLinkUdp: load_udp_layout(port, s.link_settings); break;
-    default: break;
+    case kLinkTcpServer:
+      load_tcp_server_layout(port, s.link_settings);
+      break;
+    case kLinkTcpClient:
+      load_tcp_client_layout(port, s.link_settings);
+      break;
+    case kLinkUdp:
+      load_udp_layout(port, s.link_settings);
+      break;
+    default:
+      break;
   }
 
   s.option99 = 2;

@@ -63,17 +63,17 @@ constexpr int kMaxByte = 8;  // LE16
 struct PortSettings {
   uint32_t baud_rate;  // plain number; goes to the wire through put_be32
   uint8_t data_bits;
-  uint8_t parity;        // 1 None, 2 Odd, 3 Even, 4 Mark, 5 Space
-  uint8_t stop_bits;     // 1 or 2
-  uint8_t flow_control;  // 1 None, 2 Xon/Xoff, 3 RTS/CTS
+  uint8_t parity;            // 1 None, 2 Odd, 3 Even, 4 Mark, 5 Space
+  uint8_t stop_bits;         // 1 or 2
+  uint8_t flow_control;      // 1 None, 2 Xon/Xoff, 3 RTS/CTS
   unsigned char fixed98[3];  // 04 03 E7
   unsigned char fixed97[3];  // 04 03 E7
-  uint8_t option99;      // memory only
-  uint8_t uart_mode;     // 1 RS-232, 2 RS-485, 3 RS-422
-  uint8_t value91;       // 5
-  uint8_t option79;      // memory only
-  uint8_t tcp_mode;      // 1 Virtual COM, 2 RAW
-  uint8_t link_mode;     // followed directly by its layout: both leave as one reply
+  uint8_t option99;          // memory only
+  uint8_t uart_mode;         // 1 RS-232, 2 RS-485, 3 RS-422
+  uint8_t value91;           // 5
+  uint8_t option79;          // memory only
+  uint8_t tcp_mode;          // 1 Virtual COM, 2 RAW
+  uint8_t link_mode;         // followed directly by its layout: both leave as one reply
   unsigned char link_settings[kLinkSettingsSize];
   unsigned char mode4_settings[kMode4SettingsSize];
   unsigned char value93[2];

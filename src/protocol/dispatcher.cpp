@@ -15,29 +15,31 @@ namespace {
 
 using R = ChangeRoute;
 
+// clang-format off
 CommandEntry g_command_table[] = {
-    {1, R::kFlagA, cmd_set_baudrate, nullptr},
-    {2, R::kFlagA, cmd_set_datasize, nullptr},
-    {3, R::kFlagA, cmd_set_parity, nullptr},
-    {4, R::kFlagA, cmd_set_stopsize, nullptr},
-    {5, R::kFlagA, cmd_set_control, nullptr},
-    {76, R::kFlagA, cmd_tcp_delimiter, nullptr},
-    {77, R::kFlagA, cmd_uart_delimiter, nullptr},
-    {78, R::kIgnored, cmd_echo78, nullptr},
-    {79, R::kFlagB, cmd_option79, nullptr},
-    {85, R::kIgnored, cmd_tcp_mode, nullptr},
-    {88, R::kIgnored, nullptr, cmd_net_address},
-    {89, R::kIgnored, nullptr, set_namepassword},
-    {90, R::kFlagA, cmd_uart_mode, nullptr},
-    {91, R::kIgnored, cmd_value91, nullptr},
-    {92, R::kReplaceFlagB, cmd_link_mode, nullptr},
-    {93, R::kIgnored, cmd_value93, nullptr},
-    {94, R::kIgnored, cmd_select_port, nullptr},
-    {96, R::kIgnored, cmd_get_all, nullptr},
-    {97, R::kNoHandler, nullptr, nullptr},
-    {98, R::kNoHandler, nullptr, nullptr},
-    {99, R::kFlagA, cmd_option99, nullptr},
+    {1,  R::kFlagA,        cmd_set_baudrate,   nullptr},
+    {2,  R::kFlagA,        cmd_set_datasize,   nullptr},
+    {3,  R::kFlagA,        cmd_set_parity,     nullptr},
+    {4,  R::kFlagA,        cmd_set_stopsize,   nullptr},
+    {5,  R::kFlagA,        cmd_set_control,    nullptr},
+    {76, R::kFlagA,        cmd_tcp_delimiter,  nullptr},
+    {77, R::kFlagA,        cmd_uart_delimiter, nullptr},
+    {78, R::kIgnored,      cmd_echo78,         nullptr},
+    {79, R::kFlagB,        cmd_option79,       nullptr},
+    {85, R::kIgnored,      cmd_tcp_mode,       nullptr},
+    {88, R::kIgnored,      nullptr,            cmd_net_address},
+    {89, R::kIgnored,      nullptr,            set_namepassword},
+    {90, R::kFlagA,        cmd_uart_mode,      nullptr},
+    {91, R::kIgnored,      cmd_value91,        nullptr},
+    {92, R::kReplaceFlagB, cmd_link_mode,      nullptr},
+    {93, R::kIgnored,      cmd_value93,        nullptr},
+    {94, R::kIgnored,      cmd_select_port,    nullptr},
+    {96, R::kIgnored,      cmd_get_all,        nullptr},
+    {97, R::kNoHandler,    nullptr,            nullptr},
+    {98, R::kNoHandler,    nullptr,            nullptr},
+    {99, R::kFlagA,        cmd_option99,       nullptr},
 };
+// clang-format on
 
 CommandEntry* entry_of(int code) {
   for (CommandEntry& e : g_command_table)
@@ -99,11 +101,18 @@ int dispatch_commands(const unsigned char* received, int count, int eth_index, i
       else
         report = e->handler(data, d, write_pos, &size);
       switch (e->route) {
-        case R::kFlagA: flag_a |= report; break;
-        case R::kFlagB: flag_b |= report; break;
-        case R::kReplaceFlagB: flag_b = report; break;
+        case R::kFlagA:
+          flag_a |= report;
+          break;
+        case R::kFlagB:
+          flag_b |= report;
+          break;
+        case R::kReplaceFlagB:
+          flag_b = report;
+          break;
         case R::kIgnored:
-        case R::kNoHandler: break;
+        case R::kNoHandler:
+          break;
       }
     } else {
       // Before a login every code but 0 is refused; with no frame found the code is -1,
@@ -143,8 +152,9 @@ unsigned handle_login(const unsigned char* data, int length, int eth_index, unsi
   const int n = static_cast<int>(std::strlen(expected));
   std::printf("Ethernet %d, password: %s\n", eth_index, expected);
 
-  const bool ok = (n == 0 && length == 0) ||
-                  (n > 0 && length == n && std::memcmp(data, expected, static_cast<size_t>(n)) == 0);
+  const bool ok =
+      (n == 0 && length == 0) ||
+      (n > 0 && length == n && std::memcmp(data, expected, static_cast<size_t>(n)) == 0);
   const unsigned char state = ok ? 'S' : 'F';
   put_reply(pos, size, 0, &state, 1);
   std::printf("login state: %c\n", state);

@@ -25,7 +25,7 @@ enum class ChangeRoute {
 struct CommandEntry {
   int code;
   ChangeRoute route;
-  CommandHandler handler;                  // set for every code but 88 and 89 ...
+  CommandHandler handler;                 // set for every code but 88 and 89 ...
   InterfaceCommandHandler iface_handler;  // ... which get the interface number
 };
 

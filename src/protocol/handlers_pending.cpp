@@ -11,13 +11,13 @@ unsigned refuse(int code, unsigned char* pos, int* size) {
 }
 }  // namespace
 
-#define STATION_PENDING(name, code)                                             \
-  unsigned name(const unsigned char*, int, unsigned char* pos, int* size) {     \
-    return refuse(code, pos, size);                                             \
+#define STATION_PENDING(name, code)                                         \
+  unsigned name(const unsigned char*, int, unsigned char* pos, int* size) { \
+    return refuse(code, pos, size);                                         \
   }
-#define STATION_PENDING_IF(name, code)                                          \
+#define STATION_PENDING_IF(name, code)                                           \
   unsigned name(const unsigned char*, int, int, unsigned char* pos, int* size) { \
-    return refuse(code, pos, size);                                             \
+    return refuse(code, pos, size);                                              \
   }
 
 STATION_PENDING(cmd_set_baudrate, 1)

@@ -43,8 +43,8 @@ TEST_F(PortLoader, MissingSectionLoadsAPlainTcpServerPort) {
     // data size, parity, stop bits, flow control; fixed98, fixed97; option99, uart_mode,
     // value91, option79, tcp_mode; link mode and its 11 layout bytes
     EXPECT_EQ(bytes(&s.data_bits, 32),
-              (Bytes{0, 1, 1, 1, 4, 3, 0xE7, 4, 3, 0xE7, 2, 1, 5, 1, 2, 1, 0, 0, 0, 0, 0, 0, 0,
-                     0, 0, 0, 0, 0xAA, 0xAA, 0xAA, 0xAA, 0xAA}));
+              (Bytes{0, 1, 1, 1, 4, 3, 0xE7, 4, 3, 0xE7, 2, 1,    5,    1,    2,    1,
+                     0, 0, 0, 0, 0, 0, 0,    0, 0, 0,    0, 0xAA, 0xAA, 0xAA, 0xAA, 0xAA}));
     EXPECT_EQ(bytes(s.mode4_settings, 28), Bytes(28, 0xAA));  // and value93
     EXPECT_EQ(bytes(&s.alias_tag, 2), (Bytes{1, 0}));
     EXPECT_EQ(bytes(s.uart_delimiter, 20), Bytes(20, 0));

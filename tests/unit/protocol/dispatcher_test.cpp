@@ -21,7 +21,8 @@ using Bytes = std::vector<unsigned char>;
 using Texts = std::vector<std::string>;
 
 Bytes frame(int code, const std::string& data = "") {
-  const std::string f = "\xFF\xFA\x2C" + std::string(1, static_cast<char>(code)) + data + "\xFF\xF0";
+  const std::string f =
+      "\xFF\xFA\x2C" + std::string(1, static_cast<char>(code)) + data + "\xFF\xF0";
   return Bytes(f.begin(), f.end());
 }
 Bytes operator+(Bytes a, const Bytes& b) {
@@ -70,13 +71,15 @@ class Dispatcher : public ::testing::Test {
     std::memcpy(i2c_.chip.data() + 68, user.data(), user.size());
     std::memcpy(i2c_.chip.data() + 76, password.data(), password.size());
   }
-  void use(int code, CommandHandler h) { swapped_.push_back({code, swap_command_handler(code, h)}); }
+  void use(int code, CommandHandler h) {
+    swapped_.push_back({code, swap_command_handler(code, h)});
+  }
 
   Bytes dispatch(const Bytes& in, int* result = nullptr) {
     unsigned char answer[kAnswerBufferSize];
     int length = -1;
-    const int r = dispatch_commands(in.data(), static_cast<int>(in.size()), 1, &logged_in_,
-                                    answer, sizeof answer, &length);
+    const int r = dispatch_commands(in.data(), static_cast<int>(in.size()), 1, &logged_in_, answer,
+                                    sizeof answer, &length);
     if (result) *result = r;
     return Bytes(answer, answer + length);
   }
@@ -110,20 +113,22 @@ class Dispatcher : public ::testing::Test {
 
 TEST_F(Dispatcher, LoginTakesThePasswordAloneOrUserSpacePassword) {
   const std::pair<std::string, char> cases[] = {
-      {"secret", 'S'}, {"admin secret", 'S'}, {std::string("secret\0", 7), 'F'}, {"Secret", 'F'},
-      {"admin  secret", 'F'}, {"guest secret", 'F'}, {"", 'F'}, {"secret ", 'F'}};
+      {"secret", 'S'}, {"admin secret", 'S'},  {std::string("secret\0", 7), 'F'},
+      {"Secret", 'F'}, {"admin  secret", 'F'}, {"guest secret", 'F'},
+      {"", 'F'},       {"secret ", 'F'}};
   for (const auto& [text, state] : cases) {
     logged_in_ = state == 'S' ? 0 : 1;  // every login frame sets the state, both ways
     testing::internal::CaptureStdout();
     EXPECT_EQ(dispatch(frame(0, text)), login(state)) << text;
     const bool spaced = text.find(' ') != std::string::npos;
-    EXPECT_EQ(testing::internal::GetCapturedStdout(),
-              std::string("Ethernet 1, password: ") + (spaced ? "admin secret" : "secret") +
-                  "\nlogin state: " + state + "\n");
+    EXPECT_EQ(testing::internal::GetCapturedStdout(), std::string("Ethernet 1, password: ") +
+                                                          (spaced ? "admin secret" : "secret") +
+                                                          "\nlogin state: " + state + "\n");
     EXPECT_EQ(logged_in_, state == 'S' ? 1 : 0) << text;
   }
   store("operator", "abcdefgh");  // full-width fields carry no terminator
-  EXPECT_EQ(dispatch(frame(0, "operator abcdefgh") + frame(0, "abcdefgh")), login('S') + login('S'));
+  EXPECT_EQ(dispatch(frame(0, "operator abcdefgh") + frame(0, "abcdefgh")),
+            login('S') + login('S'));
   store("admin", "");  // an empty password admits only an empty login frame
   EXPECT_EQ(dispatch(frame(0) + frame(0, "x")), login('S') + login('F'));
   EXPECT_EQ(logged_in_, 0);
