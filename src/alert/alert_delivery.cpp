@@ -117,8 +117,7 @@ int sendSysLog(const char* condition, const char* new_config, const char* old_co
   return 0;
 }
 
-int sendMailAll(const char* condition, int number, const char* new_config,
-                const char* old_config) {
+int sendMailAll(const char* condition, int number, const char* new_config, const char* old_config) {
   char sender[49] = {};
   char receivers[129] = {};
   get_sender(sender);
@@ -190,8 +189,8 @@ int sendMail(const char* receivers, const char* sender, const char* condition, i
     std::snprintf(echo, sizeof echo, "echo %s > %s", command, rooted(kEmailEcho).c_str());
     run_shell(echo);
   } else {
-    std::snprintf(command, sizeof command, "%s -S %s -f %s -s \"%s\" %s < %s",
-                  program.c_str(), server, sender, kMailSubject, receivers, message_file);
+    std::snprintf(command, sizeof command, "%s -S %s -f %s -s \"%s\" %s < %s", program.c_str(),
+                  server, sender, kMailSubject, receivers, message_file);
   }
   if (!foreground) append(command, sizeof command, " &");
   alert_logf("sendMail(): call %s", command);
@@ -207,8 +206,8 @@ int sendSnmpTrap(int kind) {
   char agent_text[16], server_text[16];
   std::snprintf(agent_text, sizeof agent_text, "%d.%d.%d.%d", agent[0], agent[1], agent[2],
                 agent[3]);
-  std::snprintf(server_text, sizeof server_text, "%d.%d.%d.%d", server[0], server[1],
-                server[2], server[3]);
+  std::snprintf(server_text, sizeof server_text, "%d.%d.%d.%d", server[0], server[1], server[2],
+                server[3]);
   char command[256];
   std::snprintf(command, sizeof command, "%s -v%d -c %s %s 0 %s %d 0 '' >/dev/null 2>@1",
                 "snmptrap", 1, kTrapCommunity, server_text, agent_text, kind);
@@ -235,8 +234,8 @@ int chgDefGateway() {
 
   unsigned char gateway[4] = {};
   get_eeGateway(target, gateway);
-  alert_logf("chgDefGateway(): call setGatewayIP(%d.%d.%d.%d)", gateway[0], gateway[1],
-             gateway[2], gateway[3]);
+  alert_logf("chgDefGateway(): call setGatewayIP(%d.%d.%d.%d)", gateway[0], gateway[1], gateway[2],
+             gateway[3]);
   if (setGatewayIP(gateway) == 0) {
     alertLog("chgDefGateway(): Success");
     return 0;
@@ -248,8 +247,9 @@ int chgDefGateway() {
 int setGatewayIP(const unsigned char* ip) {
   char address[16];
   std::snprintf(address, sizeof address, "%d.%d.%d.%d", ip[0], ip[1], ip[2], ip[3]);
-  run_shell("route del -net 0.0.0.0 eth0 >/dev/null 2>@1; "
-            "route del -net 0.0.0.0 eth1 >/dev/null 2>@1");
+  run_shell(
+      "route del -net 0.0.0.0 eth0 >/dev/null 2>@1; "
+      "route del -net 0.0.0.0 eth1 >/dev/null 2>@1");
   char command[64];
   std::snprintf(command, sizeof command, "route add default gw %s >/dev/null 2>@1", address);
   alert_logf("setGatewayIP(%s): call %s", address, command);

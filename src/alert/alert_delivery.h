@@ -18,8 +18,7 @@ int alertLog(const char* text);
 int sendSysLog(const char* condition, const char* new_config, const char* old_config);
 // Mails the condition to station.ini's receivers (';' separated) from its sender. number is
 // only logged. Result of sendMail.
-int sendMailAll(const char* condition, int number, const char* new_config,
-                const char* old_config);
+int sendMailAll(const char* condition, int number, const char* new_config, const char* old_config);
 // Writes the mail body to /tmp/mailmessage.N and starts the mail program on it. -1 when the
 // message file cannot be written, 0 when no SMTP server is set, 1 when the program was run.
 int sendMail(const char* receivers, const char* sender, const char* condition, int number,

@@ -37,8 +37,7 @@ int setSysLogd() {
 
   char level_option[16], local_option[kRootedPathMax + 32], remote_option[32];
   std::snprintf(level_option, sizeof level_option, "-l %d", level + 1);
-  std::snprintf(local_option, sizeof local_option, "-L -O %s -s %d -b %d", log_file.c_str(), 10,
-                5);
+  std::snprintf(local_option, sizeof local_option, "-L -O %s -s %d -b %d", log_file.c_str(), 10, 5);
   std::snprintf(remote_option, sizeof remote_option, "-R %d.%d.%d.%d:%d", server[0], server[1],
                 server[2], server[3], port);
 

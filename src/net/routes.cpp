@@ -17,8 +17,8 @@ constexpr const char kRouteFile[] = "/tmp/route";
 constexpr const char kRouteTemp[] = "/tmp/route.tmp";
 constexpr const char kKernelRoutes[] = "/proc/net/route";  // the kernel's: never rooted
 constexpr const char kResolvConf[] = "/etc/resolv.conf";
-constexpr int kLineRead = 1023;       // fgets size: at most 1022 characters per read
-constexpr int kResolvLinesMax = 11;   // a name server further down is never found
+constexpr int kLineRead = 1023;      // fgets size: at most 1022 characters per read
+constexpr int kResolvLinesMax = 11;  // a name server further down is never found
 
 // The kernel prints each address column as its 32-bit value (%08X of the address as it sits
 // in memory), so the digits follow the machine's byte order: first octet first on the
@@ -56,8 +56,7 @@ void dotted_to_octets(const char* word, unsigned char* out) {
   std::snprintf(copy, sizeof copy, "%s", word);
   char* rest = nullptr;
   int j = 0;
-  for (char* part = strtok_r(copy, ".", &rest); part && j < 4;
-       part = strtok_r(nullptr, ".", &rest))
+  for (char* part = strtok_r(copy, ".", &rest); part && j < 4; part = strtok_r(nullptr, ".", &rest))
     out[j++] = decimal_octet(part);
 }
 
@@ -165,8 +164,8 @@ int get_net_summary(char* text, int index) {
   get_if_gateway(index, gateway);
   get_if_netmask(index, netmask);
   std::snprintf(text, kNetSummaryMax, "%sIP %d.%d.%d.%d, Netmask %d.%d.%d.%d, Gateway %d.%d.%d.%d",
-                dhcp ? "DHCP on, " : "DHCP off, ", address[0], address[1], address[2],
-                address[3], netmask[0], netmask[1], netmask[2], netmask[3], gateway[0],
-                gateway[1], gateway[2], gateway[3]);
+                dhcp ? "DHCP on, " : "DHCP off, ", address[0], address[1], address[2], address[3],
+                netmask[0], netmask[1], netmask[2], netmask[3], gateway[0], gateway[1], gateway[2],
+                gateway[3]);
   return 0;
 }

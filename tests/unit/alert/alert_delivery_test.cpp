@@ -22,7 +22,8 @@ namespace {
 
 const std::string kAuthFail = "Authentication Failure (Manager Tool)";
 // station.ini with the identity, the trap server and mail settings, plus extra keys.
-std::string mail_ini(const std::string& snmp = "", const std::string& smtp = "smtpServer=127.0.0.1\n") {
+std::string mail_ini(const std::string& snmp = "",
+                     const std::string& smtp = "smtpServer=127.0.0.1\n") {
   return "[SNMP]\nsysName=unit7\nsysLocation=lab\nsnmpTrapServer=127.0.0.1\n" + snmp +
          "[SMTP]\nsender=dev@example.com\nreceiver=ops@example.com;boss@example.com\n" + smtp;
 }
@@ -40,8 +41,7 @@ class AlertDelivery : public ::testing::Test {
   void SetUp() override {
     ASSERT_EQ(prepare_device_root(dir.path().c_str()), 0);
     // eth0 static, so the trap's agent address is the stored one and never the PC's.
-    const unsigned char agent[4] = {127, 0, 0, 5}, gw0[4] = {127, 0, 1, 1},
-                        gw1[4] = {127, 0, 2, 1};
+    const unsigned char agent[4] = {127, 0, 0, 5}, gw0[4] = {127, 0, 1, 1}, gw1[4] = {127, 0, 2, 1};
     set_eeIpMode(0, 1);
     set_eeIpAddress(0, agent);
     set_eeGateway(0, gw0);
@@ -102,8 +102,10 @@ TEST_F(AlertDelivery, MailBodyCommandAndLogWithoutAuthentication) {
   EXPECT_EQ(testing::internal::GetCapturedStdout(), "sendMail(): start sendMail\n");
 
   const std::string receivers = "ops@example.com boss@example.com";
-  EXPECT_EQ(wait_for_mail(), "mail -S 127.0.0.1 -f dev@example.com -s KV7731 Alert "
-                             "Message " + receivers);
+  EXPECT_EQ(wait_for_mail(),
+            "mail -S 127.0.0.1 -f dev@example.com -s KV7731 Alert "
+            "Message " +
+                receivers);
   EXPECT_EQ(programs().front(), "rtc2systime");
   EXPECT_FALSE(file_exists(at("/tmp/email")));
 
@@ -118,8 +120,8 @@ TEST_F(AlertDelivery, MailBodyCommandAndLogWithoutAuthentication) {
   const std::string message_file = m[1];
   EXPECT_EQ(message_file.rfind(at("/tmp/mailmessage."), 0), 0u);
   EXPECT_EQ(log[4], "sendMail(): call " + at("/usr/sbin/mail") +
-                        " -S 127.0.0.1 -f dev@example.com -s KV7731 Alert Message " +
-                        receivers + " < " + message_file + " &");
+                        " -S 127.0.0.1 -f dev@example.com -s KV7731 Alert Message " + receivers +
+                        " < " + message_file + " &");
 
   EXPECT_TRUE(std::regex_match(
       read_file(message_file),
@@ -135,8 +137,9 @@ TEST_F(AlertDelivery, MailBodyCommandAndLogWithoutAuthentication) {
 TEST_F(AlertDelivery, AuthenticatedMailEchoesItsCommandWithThePassword) {
   ini(mail_ini("", "smtpServer=127.0.0.1\nsmtpAuth=1\nsmtpUser=mailer\nsmtpPasswd=secret\n"));
   EXPECT_EQ(sendMailAll("Cold Start", 0, nullptr, nullptr), 1);
-  const std::string args = "-S 127.0.0.1 -f dev@example.com -s KV7731 Alert Message -U mailer "
-                           "-E secret ops@example.com boss@example.com";
+  const std::string args =
+      "-S 127.0.0.1 -f dev@example.com -s KV7731 Alert Message -U mailer "
+      "-E secret ops@example.com boss@example.com";
   EXPECT_EQ(read_file(at("/tmp/email")), at("/usr/sbin/mail") + " " + args + "\n");
   EXPECT_EQ(wait_for_mail(), "mail " + args);
 }
@@ -149,12 +152,14 @@ TEST_F(AlertDelivery, IpChangeTextsAddConfigLinesAndMailInTheForeground) {
             ": IP Address Changed (eth1), New: 10.1.1.5, Old: 10.1.1.4, SysName: unit7, "
             "SysLocation: lab");
   auto log = alert_log();
-  EXPECT_EQ(log[2], "addressChangeAlert(): call sendMailAll(IP Address Changed (eth1), 3, "
-                    "10.1.1.5, 10.1.1.4)");
+  EXPECT_EQ(log[2],
+            "addressChangeAlert(): call sendMailAll(IP Address Changed (eth1), 3, "
+            "10.1.1.5, 10.1.1.4)");
   const std::string message_file = log[log.size() - 2].substr(25);
   EXPECT_EQ(log.back(), "sendMail(): call " + at("/usr/sbin/mail") +
                             " -S 127.0.0.1 -f dev@example.com -s KV7731 Alert Message "
-                            "ops@example.com boss@example.com < " + message_file);  // no " &"
+                            "ops@example.com boss@example.com < " +
+                            message_file);  // no " &"
   const std::string body = read_file(message_file);
   EXPECT_NE(body.find(" \nNew Config: 10.1.1.5\nOld Config: 10.1.1.4\nSysName: unit7\n"),
             std::string::npos)
@@ -175,8 +180,7 @@ TEST_F(AlertDelivery, WithoutServerMailsOnlyWriteFilesAndTheSequenceWrapsAfter25
   std::vector<int> numbers;
   testing::internal::CaptureStdout();
   for (int i = 0; i < 257; ++i) {
-    EXPECT_EQ(sendMail("ops@example.com", "dev@example.com", "Cold Start", 0, 0, nullptr,
-                       nullptr),
+    EXPECT_EQ(sendMail("ops@example.com", "dev@example.com", "Cold Start", 0, 0, nullptr, nullptr),
               0);
     const std::string last = lines_of(read_file(at("/var/log/alertd.log"))).back();
     const std::string name = last.substr(last.find(" to ") + 4);
@@ -205,8 +209,7 @@ TEST_F(AlertDelivery, FailedTrapsAlternateTheDefaultGatewayThroughTheMarker) {
     EXPECT_EQ(read_file(at("/tmp/dfgw_ethx")), i == 1 ? "1\n" : "0\n");
     const std::string failed = "failed snmptrap -v1 -c ormolu 127.0.0.1 0 127.0.0.5 1 0 ";
     EXPECT_EQ(programs(), (std::vector<std::string>{
-                              failed, "route del -net 0.0.0.0 eth0",
-                              "route del -net 0.0.0.0 eth1",
+                              failed, "route del -net 0.0.0.0 eth0", "route del -net 0.0.0.0 eth1",
                               std::string("route add default gw ") + gateways[i], failed}));
   }
   const auto log = alert_log();
@@ -269,8 +272,8 @@ TEST_F(AlertDelivery, StartAlertFollowsTheWarmStartFlagAndClearsIt) {
       continue;
     }
     EXPECT_EQ(read_file(at("/tmp/alert")), c.marker);
-    EXPECT_TRUE(ran("snmptrap -v1 -c ormolu 127.0.0.1 0 127.0.0.5 " +
-                    std::to_string(c.flag) + " 0 "));
+    EXPECT_TRUE(
+        ran("snmptrap -v1 -c ormolu 127.0.0.1 0 127.0.0.5 " + std::to_string(c.flag) + " 0 "));
     EXPECT_NE(wait_for_mail(), "");
   }
 }

@@ -60,8 +60,8 @@ TEST_F(SyslogdConfig, ScriptLinesForEachKeyPairAndTheDaemonsItStarts) {
     EXPECT_EQ(st.st_mode & 0777, 0755u);
     // The stand-ins record their device names: the script ran what it holds.
     EXPECT_EQ(read_file(at("/var/log/programs.log")),
-              "killall syslogd\nkillall klogd\n" + 
-              replace_all(replace_all(c.script, "R/sbin/", ""), "R/", dir.path() + "/"));
+              "killall syslogd\nkillall klogd\n" +
+                  replace_all(replace_all(c.script, "R/sbin/", ""), "R/", dir.path() + "/"));
   }
 }
 

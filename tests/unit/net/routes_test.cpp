@@ -29,9 +29,8 @@ std::string dotted(const unsigned char* a) {
 
 // An address column as this machine's kernel prints it: the 32-bit value in memory order.
 std::string kernel_hex(uint32_t a, uint32_t b, uint32_t c, uint32_t d) {
-  const uint32_t value = std::endian::native == std::endian::big
-                             ? (a << 24 | b << 16 | c << 8 | d)
-                             : (d << 24 | c << 16 | b << 8 | a);
+  const uint32_t value = std::endian::native == std::endian::big ? (a << 24 | b << 16 | c << 8 | d)
+                                                                 : (d << 24 | c << 16 | b << 8 | a);
   char text[9];
   std::snprintf(text, sizeof text, "%08X", value);
   return text;
@@ -100,18 +99,31 @@ TEST_F(Routes, GatewaysAndSummariesFromTheKernelsRouteTable) {
   const std::string report = in_own_network([this] {
     std::string out;
     unsigned char a[4];
-    auto gateway = [&](int i) { get_if_gateway(i, a); return dotted(a); };
-    auto summary = [](int i) { char text[kNetSummaryMax]; get_net_summary(text, i); return std::string(text); };
+    auto gateway = [&](int i) {
+      get_if_gateway(i, a);
+      return dotted(a);
+    };
+    auto summary = [](int i) {
+      char text[kNetSummaryMax];
+      get_net_summary(text, i);
+      return std::string(text);
+    };
 
     // No eth0 or eth1 here yet: the saved lines are searched as they are.
     const std::string g1 = kernel_hex(10, 0, 0, 1), g2 = kernel_hex(10, 0, 0, 2);
-    write_file(at("/tmp/route"),
-               "eth0\t00000000\t" + g1 + "\t0003\t0\t0\t0\t00000000\t0\t0\t0\n"
-               "eth0\t" + kernel_hex(10, 0, 0, 0) + "\t00000000\t0001\t0\t0\t0\t" +
-               kernel_hex(255, 0, 0, 0) + "\t0\t0\t0\n"
-               "eth0:1\t00000000\t" + g2 + "\t0003\t0\t0\t0\t00000000\t0\t0\t0\n"
-               "eth0\t00000000\t00000000\t0001\t0\t0\t0\t00000000\t0\t0\t0\n"
-               "eth1\t00000000\t" + kernel_hex(10, 9, 0, 1) + "\t0003\t0\t0\t0\t00000000\t0\t0\t0\n");
+    write_file(at("/tmp/route"), "eth0\t00000000\t" + g1 +
+                                     "\t0003\t0\t0\t0\t00000000\t0\t0\t0\n"
+                                     "eth0\t" +
+                                     kernel_hex(10, 0, 0, 0) + "\t00000000\t0001\t0\t0\t0\t" +
+                                     kernel_hex(255, 0, 0, 0) +
+                                     "\t0\t0\t0\n"
+                                     "eth0:1\t00000000\t" +
+                                     g2 +
+                                     "\t0003\t0\t0\t0\t00000000\t0\t0\t0\n"
+                                     "eth0\t00000000\t00000000\t0001\t0\t0\t0\t00000000\t0\t0\t0\n"
+                                     "eth1\t00000000\t" +
+                                     kernel_hex(10, 9, 0, 1) +
+                                     "\t0003\t0\t0\t0\t00000000\t0\t0\t0\n");
     out += "saved " + gateway(0) + " " + gateway(1) + "\n";
 
     for (const char* step :
@@ -159,7 +171,7 @@ TEST_F(Routes, GatewaysAndSummariesFromTheKernelsRouteTable) {
 TEST_F(Routes, NameServersFromResolvConf) {
   resolv("search lan\nnameserver 192.168.1.1\n\nnameserver 10.0.0.2\nnameserver 7.8\n");
   EXPECT_EQ(name_server(0), "192.168.1.1");
-  EXPECT_EQ(name_server(1), "10.0.0.2");  // the blank line counts for nothing
+  EXPECT_EQ(name_server(1), "10.0.0.2");     // the blank line counts for nothing
   EXPECT_EQ(name_server(2), "7.8.170.170");  // octets without a part keep their value
   EXPECT_EQ(name_server(3), "170.170.170.170");
   EXPECT_EQ(name_server(5), "170.170.170.170");
@@ -176,8 +188,9 @@ TEST_F(Routes, NameServersFromResolvConf) {
 }
 
 TEST_F(Routes, StaticModeNameServersAreTheStoredOnes) {
-  resolv("nameserver 192.168.1.1\nnameserver 192.168.1.2\nnameserver 192.168.1.3\n"
-         "nameserver 192.168.1.4\nnameserver 192.168.1.5\n");
+  resolv(
+      "nameserver 192.168.1.1\nnameserver 192.168.1.2\nnameserver 192.168.1.3\n"
+      "nameserver 192.168.1.4\nnameserver 192.168.1.5\n");
   const unsigned char stored[4] = {192, 168, 9, 9};
   set_eeNameServer(1, stored);
   set_eeIpMode(0, 1);
