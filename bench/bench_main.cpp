@@ -2,6 +2,8 @@
 // (repetitions give medians), and prints the tables and targets instead of the usual
 // per-run lines; --benchmark_out still writes every run.
 #include <benchmark/benchmark.h>
+#include <fcntl.h>
+#include <unistd.h>
 
 #include <cmath>
 #include <cstdio>
@@ -23,6 +25,7 @@ struct Target {
 std::vector<std::string> order;      // registration order of the benchmarks
 std::vector<Target> targets;
 std::vector<std::string> notes;
+FILE* out = stdout;  // the table; the system's own diagnostics go to /dev/null meanwhile
 
 struct Result {
   double ns = NAN;     // median (or the single run) in nanoseconds
@@ -93,22 +96,22 @@ class TableReporter : public benchmark::BenchmarkReporter {
       if (g != group) {
         group = g;
         baseline = name;
-        std::printf("\n%-44s %12s %8s %8s\n", g.c_str(), "median", "ratio", "cv");
+        std::fprintf(out, "\n%-44s %12s %8s %8s\n", g.c_str(), "median", "ratio", "cv");
       }
       const double base = results_[baseline].ns;
       if (!r.error.empty()) {
-        std::printf("  %-42s %s\n", label.c_str(), r.error.c_str());
+        std::fprintf(out, "  %-42s %s\n", label.c_str(), r.error.c_str());
         continue;
       }
       char cv[16] = "";
       if (!std::isnan(r.cv)) std::snprintf(cv, sizeof cv, "%.1f%%", r.cv * 100);
-      std::printf("  %-42s %12s %8.2f %8s\n", label.c_str(), format_time(r.ns).c_str(),
+      std::fprintf(out, "  %-42s %12s %8.2f %8s\n", label.c_str(), format_time(r.ns).c_str(),
                   r.ns / base, cv);
     }
     bool heading = false;
     for (const Target& t : targets) {
       if (results_.count(t.measured) == 0) continue;
-      if (!heading) std::printf("\ntargets\n");
+      if (!heading) std::fprintf(out, "\ntargets\n");
       heading = true;
       double reference = 0;
       std::string terms;
@@ -124,11 +127,11 @@ class TableReporter : public benchmark::BenchmarkReporter {
       }
       const double ratio = results_[t.measured].ns / reference;
       const char* verdict = std::isnan(ratio) ? "not measured" : ratio <= t.limit ? "met" : "MISSED";
-      std::printf("  %-6s %5.2f <= %.2f  %s\n         against %s\n", verdict, ratio, t.limit,
+      std::fprintf(out, "  %-6s %5.2f <= %.2f  %s\n         against %s\n", verdict, ratio, t.limit,
                   t.measured.c_str(), terms.c_str());
     }
-    for (const std::string& note : notes) std::printf("%s\n", note.c_str());
-    std::fflush(stdout);
+    for (const std::string& note : notes) std::fprintf(out, "%s\n", note.c_str());
+    std::fflush(out);
   }
 
  private:
@@ -161,9 +164,18 @@ int main(int argc, char** argv) {
                 files.text[0].size(), files.text[1].size(), files.text[2].size(), kBenchSection,
                 kBenchKey);
   bench_note(line);
+  // The handlers print their diagnostics on standard output, as the daemon does; the
+  // table keeps a descriptor of its own.
+  std::fflush(stdout);
+  out = fdopen(dup(1), "w");
+  const int null = open("/dev/null", O_WRONLY);
+  dup2(null, 1);
+  close(null);
   register_ini_benchmarks();
+  register_daemon_benchmarks();
   TableReporter table;
   benchmark::RunSpecifiedBenchmarks(&table);
   benchmark::Shutdown();
+  remove_change_queue();
   return 0;
 }

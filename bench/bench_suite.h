@@ -23,4 +23,11 @@ void bench_target(const std::string& measured, const BenchTerms& reference, doub
 // A line printed under the table (how a figure was obtained).
 void bench_note(const std::string& text);
 
+// The floor of station.ini access: open, read the whole file, close; and that read followed
+// by the whole file written back in place. Results: bytes read; 0 for a rewrite.
+int floor_read(const char* path);
+int floor_write(const char* path);
+
 void register_ini_benchmarks();
+void register_daemon_benchmarks();
+void remove_change_queue();

@@ -20,10 +20,9 @@
 #endif
 
 namespace {
-
 char floor_buffer[kIniBufferSize];
+}  // namespace
 
-// The floor of a read: open, read the whole file, close.
 int floor_read(const char* path) {
   const int fd = open(path, O_RDONLY | O_CLOEXEC);
   if (fd < 0) return -1;
@@ -34,13 +33,14 @@ int floor_read(const char* path) {
   return length;
 }
 
-// The floor of a write: the read, then the whole file written back in place.
 int floor_write(const char* path) {
   const int length = floor_read(path);
   const int fd = open(path, O_WRONLY | O_TRUNC | O_CLOEXEC);
   if (fd < 0 || write(fd, floor_buffer, length) != length) return -1;
   return close(fd);
 }
+
+namespace {
 
 void check(benchmark::State& state, bool ok) {
   if (!ok) state.SkipWithError("wrong result");
