@@ -6,6 +6,7 @@
 #include <unistd.h>
 
 #include <cmath>
+#include <cstring>
 #include <cstdio>
 #include <map>
 #include <string>
@@ -155,7 +156,18 @@ void bench_note(const std::string& text) { notes.push_back(text); }
 
 int main(int argc, char** argv) {
   benchmark::Initialize(&argc, argv);
-  if (benchmark::ReportUnrecognizedArguments(argc, argv)) return 1;
+  const char* sim = nullptr;
+  for (int i = 1; i < argc; ++i) {
+    if (std::strncmp(argv[i], "--sim=", 6) == 0) {
+      sim = argv[i] + 6;
+    } else if (std::strncmp(argv[i], "--drive=", 8) == 0) {
+      return drive(argv[i] + 8);
+    } else {
+      std::fprintf(stderr, "%s: unknown argument %s (also: --sim=PATH, --drive=PORT:COUNT)\n",
+                   argv[0], argv[i]);
+      return 1;
+    }
+  }
   const BenchFiles& files = bench_files();
   char line[160];
   std::snprintf(line, sizeof line,
@@ -173,9 +185,11 @@ int main(int argc, char** argv) {
   close(null);
   register_ini_benchmarks();
   register_daemon_benchmarks();
+  register_tcp_benchmarks(sim);
   TableReporter table;
   benchmark::RunSpecifiedBenchmarks(&table);
   benchmark::Shutdown();
+  stop_tcp_benchmarks();
   remove_change_queue();
   return 0;
 }

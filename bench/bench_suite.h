@@ -31,3 +31,9 @@ int floor_write(const char* path);
 void register_ini_benchmarks();
 void register_daemon_benchmarks();
 void remove_change_queue();
+// Round trips against `sim` (the simulator's path), or the daemon's entry point in a child.
+void register_tcp_benchmarks(const char* sim);
+void stop_tcp_benchmarks();
+
+// The footprint client: "--drive=PORT:COUNT". Exit status 0 when every reply came.
+int drive(const char* spec);
