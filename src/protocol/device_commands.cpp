@@ -54,8 +54,7 @@ struct Series {
 // The text of a name request: payload byte 1 up to the first NUL or the payload's end.
 int request_text_length(const unsigned char* data, int length) {
   const void* nul = std::memchr(data + 1, 0, static_cast<size_t>(length - 1));
-  return nul ? static_cast<int>(static_cast<const unsigned char*>(nul) - (data + 1))
-             : length - 1;
+  return nul ? static_cast<int>(static_cast<const unsigned char*>(nul) - (data + 1)) : length - 1;
 }
 
 // Stores a request text in a 32-byte text field, cut to 31 characters so the NUL fits.
@@ -66,8 +65,7 @@ void store_text(char* field, int field_size, const unsigned char* text, int n) {
 }
 
 // Reply 89: the tag, the text and its NUL.
-void put_text_reply(unsigned char* pos, int* size, unsigned char tag, const char* text,
-                    int n) {
+void put_text_reply(unsigned char* pos, int* size, unsigned char tag, const char* text, int n) {
   unsigned char payload[kRequestTextMax + 2];
   if (n > kRequestTextMax) n = kRequestTextMax;
   payload[0] = tag;
@@ -189,8 +187,8 @@ unsigned set_namepassword(const unsigned char* data, int length, int, unsigned c
     case 0:
     case 1:
       if (sub == 1) store_text(record.alias_name, kAliasNameSize, text, n);  // memory only
-      put_text_reply(pos, size, 1, record.alias_name, text_length(record.alias_name,
-                                                                   kAliasNameSize));
+      put_text_reply(pos, size, 1, record.alias_name,
+                     text_length(record.alias_name, kAliasNameSize));
       return sub == 1 ? 1 : 0;
     case 2:
     case 3:
@@ -224,8 +222,8 @@ unsigned set_namepassword(const unsigned char* data, int length, int, unsigned c
   }
 }
 
-unsigned cmd_net_address(const unsigned char* data, int length, int eth_index,
-                         unsigned char* pos, int* size) {
+unsigned cmd_net_address(const unsigned char* data, int length, int eth_index, unsigned char* pos,
+                         int* size) {
   if (length != 5 && length != 1) return refuse(kNetAddressCode, pos, size);
   // Only the interface the session came in on has a block; an unknown one touches nothing.
   const int i = eth_index - 1;

@@ -77,10 +77,14 @@ bool admitted_link_length(int length) {
 // Bytes a set of mode m needs: the mode byte and the mode's layout.
 int link_set_length(int m) {
   switch (m) {
-    case kLinkTcpServer: return 1 + kTcpServerLayoutSize;
-    case kLinkTcpClient: return 1 + kTcpClientLayoutSize;
-    case kLinkUdp: return 1 + kUdpLayoutSize;
-    default: return 1 + kMode4SettingsSize;
+    case kLinkTcpServer:
+      return 1 + kTcpServerLayoutSize;
+    case kLinkTcpClient:
+      return 1 + kTcpClientLayoutSize;
+    case kLinkUdp:
+      return 1 + kUdpLayoutSize;
+    default:
+      return 1 + kMode4SettingsSize;
   }
 }
 
@@ -147,8 +151,7 @@ int read_link_payload(int port, int q, unsigned char* out) {
     put_le16(static_cast<uint16_t>(get_com_udp_local_port(port)), b + kLocalPort);
     for (int e = 1; e <= kEntryCount; ++e) {
       unsigned char* entry_bytes = b + entry(e);
-      entry_bytes[kEnable] =
-          e == 1 ? 1 : static_cast<unsigned char>(get_com_udp_enable(port, e));
+      entry_bytes[kEnable] = e == 1 ? 1 : static_cast<unsigned char>(get_com_udp_enable(port, e));
       put_le16(static_cast<uint16_t>(get_com_udp_des_port(port, e)), entry_bytes + kDesPort);
       get_com_udp_des_be_ip(port, entry_bytes + kBeginIp, e);
       get_com_udp_des_ed_ip(port, entry_bytes + kEndIp, e);
@@ -216,10 +219,14 @@ unsigned link_mode_set(int m, const unsigned char* data, int length, unsigned ch
 
 int link_payload_length(int link_mode) {
   switch (link_mode) {
-    case kLinkTcpServer: return 1 + kTcpServerLayoutSize + 1;
-    case kLinkTcpClient: return 1 + kTcpClientLayoutSize + 1;
-    case kLinkUdp: return 1 + kUdpLayoutSize;
-    default: return 0;
+    case kLinkTcpServer:
+      return 1 + kTcpServerLayoutSize + 1;
+    case kLinkTcpClient:
+      return 1 + kTcpClientLayoutSize + 1;
+    case kLinkUdp:
+      return 1 + kUdpLayoutSize;
+    default:
+      return 0;
   }
 }
 
@@ -243,14 +250,12 @@ unsigned cmd_option99(const unsigned char* data, int length, unsigned char* pos,
   return report;
 }
 
-unsigned cmd_uart_delimiter(const unsigned char* data, int length, unsigned char* pos,
-                            int* size) {
+unsigned cmd_uart_delimiter(const unsigned char* data, int length, unsigned char* pos, int* size) {
   return delimiter_command(kUartDelimiterCode, kUartDelimiterErrorByte, kUartDelimiterKeys,
                            current_port_record()->uart_delimiter, data, length, pos, size);
 }
 
-unsigned cmd_tcp_delimiter(const unsigned char* data, int length, unsigned char* pos,
-                           int* size) {
+unsigned cmd_tcp_delimiter(const unsigned char* data, int length, unsigned char* pos, int* size) {
   return delimiter_command(kTcpDelimiterCode, kTcpDelimiterCode, kTcpDelimiterKeys,
                            current_port_record()->tcp_delimiter, data, length, pos, size);
 }

@@ -32,8 +32,7 @@ struct ByteSetting {
 constexpr ByteSetting kDataSize = {2, 5, 8, set_com_data_bit, 0, &PortSettings::data_bits, 1};
 constexpr ByteSetting kParity = {3, 1, 5, set_com_parity, 1, &PortSettings::parity, 1};
 constexpr ByteSetting kStopSize = {4, 1, 2, set_com_stop_bit, 1, &PortSettings::stop_bits, 1};
-constexpr ByteSetting kControl = {5, 1, 3, set_com_flow_control, 1, &PortSettings::flow_control,
-                                  2};
+constexpr ByteSetting kControl = {5, 1, 3, set_com_flow_control, 1, &PortSettings::flow_control, 2};
 
 unsigned set_byte_setting(const ByteSetting& setting, const unsigned char* data, int length,
                           unsigned char* pos, int* size) {

@@ -61,8 +61,8 @@ class Handlers : public ::testing::Test {
   Bytes run(Handler h, const Bytes& data, unsigned* report = nullptr) {
     unsigned char answer[1024];
     int size = sizeof answer;
-    const unsigned r = h(data.empty() ? nullptr : data.data(), static_cast<int>(data.size()),
-                         answer, &size);
+    const unsigned r =
+        h(data.empty() ? nullptr : data.data(), static_cast<int>(data.size()), answer, &size);
     if (report) *report = r;
     return Bytes(answer, answer + size);
   }
@@ -180,7 +180,8 @@ TEST_F(Handlers, NameTextsAreCutToTheirFieldsAndPasswordsToEightBytes) {
             "set_namepassword function\nset_namepassword function error\n");
   const std::string long_text(40, 'a');
   Bytes set = Bytes{1} + text(long_text);  // no NUL: the text ends with the payload
-  EXPECT_EQ(run_if(set_namepassword, set, 1), reply(89, Bytes{1} + text(long_text.substr(0, 31)) + Bytes{0}));
+  EXPECT_EQ(run_if(set_namepassword, set, 1),
+            reply(89, Bytes{1} + text(long_text.substr(0, 31)) + Bytes{0}));
   EXPECT_EQ(run_if(set_namepassword, Bytes{3} + text("north") + Bytes{0, 'x'}, 1),
             reply(89, Bytes{3} + text("north") + Bytes{0}));
   EXPECT_EQ(run_if(set_namepassword, {8, 'x'}, 1), reply(89));
@@ -190,7 +191,8 @@ TEST_F(Handlers, NameTextsAreCutToTheirFieldsAndPasswordsToEightBytes) {
             reply(89, Bytes{9} + text("0123456789") + Bytes{0}));
   EXPECT_EQ(Bytes(i2c_.chip.begin() + 76, i2c_.chip.begin() + 84), text("01234567"));
   EXPECT_EQ(run_if(set_namepassword, Bytes{9, 'a', 'b'}, 1), reply(89, Bytes{9, 'a', 'b', 0}));
-  EXPECT_EQ(Bytes(i2c_.chip.begin() + 76, i2c_.chip.begin() + 84), (Bytes{'a', 'b', 0, 0, 0, 0, 0, 0}));
+  EXPECT_EQ(Bytes(i2c_.chip.begin() + 76, i2c_.chip.begin() + 84),
+            (Bytes{'a', 'b', 0, 0, 0, 0, 0, 0}));
   EXPECT_NE(read_file(root_.file("var/log/messages")).find("Password Changed"), std::string::npos);
 }
 
@@ -211,8 +213,12 @@ TEST_F(Handlers, NetAddressTouchesOnlyAKnownInterfaceAndNeedsAnAddressToStore) {
 TEST_F(Handlers, SmallValuesRefuseWrongLengths) {
   EXPECT_EQ(run(cmd_value93, {0}), error(93));
   EXPECT_EQ(run(cmd_get_all, {0}), error(96));
-  for (auto [h, code] : {std::pair<Handler, int>{cmd_value91, 91}, {cmd_option79, 79}, {cmd_echo78, 78},
-                         {cmd_select_port, 94}, {cmd_option99, 99}, {cmd_uart_mode, 90}}) {
+  for (auto [h, code] : {std::pair<Handler, int>{cmd_value91, 91},
+                         {cmd_option79, 79},
+                         {cmd_echo78, 78},
+                         {cmd_select_port, 94},
+                         {cmd_option99, 99},
+                         {cmd_uart_mode, 90}}) {
     EXPECT_EQ(run(h, {}), error(code));
     EXPECT_EQ(run(h, {1, 1}), error(code));
   }
