@@ -179,19 +179,15 @@ unsigned link_mode_set(int m, const unsigned char* data, int length, unsigned ch
                        int* size) {
   PortSettings& record = *current_port_record();
   const int port = act_g();
-  // The UDP set stores and writes its mode before it looks at the length.
-  if (m == kLinkUdp) {
-    record.link_mode = kLinkUdp;
-    set_com_link_mode(port, m - 1);
-  }
-  if (length < link_set_length(m) || (m == kLinkUdp && length != link_set_length(m)))
-    return refuse(kLinkModeCode, pos, size);
+  // A set carries its whole layout, UDP exactly that; longer payloads of the other modes
+  // bring bytes that are not used. UDP stores and writes its mode before it looks.
+  const bool complete = m == kLinkUdp ? length == link_set_length(m) : length >= link_set_length(m);
+  if (!complete && m != kLinkUdp) return refuse(kLinkModeCode, pos, size);
+  record.link_mode = static_cast<uint8_t>(m);
+  // station.ini has no word for mode 4: the writer leaves the stored mode as it is.
+  set_com_link_mode(port, m - 1);
+  if (!complete) return refuse(kLinkModeCode, pos, size);
 
-  if (m != kLinkUdp) {
-    record.link_mode = static_cast<uint8_t>(m);
-    // station.ini has no word for mode 4: the writer leaves the stored mode as it is.
-    set_com_link_mode(port, m - 1);
-  }
   switch (m) {
     case kLinkTcpServer:
       std::memcpy(record.link_settings, data + 1, kTcpServerLayoutSize);
