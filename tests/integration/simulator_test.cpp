@@ -100,6 +100,20 @@ TEST_F(SimulatorTest, KeepsTheImageItFindsAndServesOnTheGivenPort) {
   EXPECT_EQ(client.read(7), reply(0, "S"));
   EXPECT_EQ(read_file(root_file("dev/i2c-0")).substr(76, 8), std::string("secret\0\0", 8));
   EXPECT_FALSE(ControlClient().connect(kEth0Address, kControlTcpPort));
+  // A second simulator on the same port says so once and leaves the first one alone.
+  std::string out, err;
+  const int status = run_simulator_to_end({"--root", root(), "--port", "4000"}, &out, &err);
+  EXPECT_TRUE(WIFEXITED(status) && WEXITSTATUS(status) == 1);
+  EXPECT_EQ(err, "stationd-sim: port 4000 is in use\n");
+  EXPECT_TRUE(sim_->running());
+}
+
+TEST_F(SimulatorTest, NoDaemonOutlivesAKilledSimulator) {
+  ASSERT_TRUE(start_simulator());
+  EXPECT_EQ(sim_->stop(SIGKILL), SIGKILL);  // a plain wait status: killed by the signal
+  for (int i = 0; i < 250 && tcp_listening(kControlTcpPort); ++i)
+    std::this_thread::sleep_for(std::chrono::milliseconds(20));
+  EXPECT_FALSE(tcp_listening(kControlTcpPort));
 }
 
 TEST_F(SimulatorTest, ForwarderLogsEachNoticeAndItsQueueEndsWithTheSimulator) {
@@ -112,7 +126,7 @@ TEST_F(SimulatorTest, ForwarderLogsEachNoticeAndItsQueueEndsWithTheSimulator) {
   EXPECT_EQ(sim_->stop(SIGTERM), 0) << sim_->err();
   EXPECT_EQ(msgget(1234, 0), -1);
   EXPECT_EQ(errno, ENOENT);
-  EXPECT_FALSE(ControlClient().connect(kLoopback));  // the daemon went with it
+  EXPECT_FALSE(tcp_listening(kControlTcpPort));  // the daemon went with it
 }
 
 TEST_F(SimulatorTest, QueueThatWasThereStaysAfterSigint) {

@@ -162,6 +162,12 @@ std::string build_fresh_root_template(std::string* why) {
 
 }  // namespace
 
+bool tcp_listening(uint16_t port) {
+  for (const TcpRow& row : tcp_table())
+    if (row.local_port == port && row.state == kTcpListen) return true;
+  return false;
+}
+
 bool enter_private_namespaces(std::string* why) {
   if (unshare(CLONE_NEWNET | CLONE_NEWIPC) != 0) {
     *why = errno_text("unshare(CLONE_NEWNET | CLONE_NEWIPC)");
@@ -244,8 +250,7 @@ bool Simulator::running() {
 bool Simulator::wait_listening(uint16_t port, int timeout_ms) {
   const long long deadline = now_ms() + timeout_ms;
   while (now_ms() < deadline && running()) {
-    for (const TcpRow& row : tcp_table())
-      if (row.local_port == port && row.state == kTcpListen) return true;
+    if (tcp_listening(port)) return true;
     pause_ms(20);
   }
   return false;

@@ -29,6 +29,9 @@ inline constexpr int kWaitMs = 20000;
 // the namespaces cannot be had (not root, no veth support).
 bool enter_private_namespaces(std::string* why);
 
+// True while something listens on the TCP port in this namespace.
+bool tcp_listening(uint16_t port);
+
 // The simulator's command line: the emulator's words (STATION_EMULATOR) in front of
 // STATION_BIN_DIR/stationd-sim, then args.
 std::vector<std::string> simulator_command(const std::vector<std::string>& args);

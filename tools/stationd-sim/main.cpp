@@ -2,8 +2,11 @@
 // (folders, stand-ins for the device's programs, a unit fresh from manufacturing when the
 // EEPROM image is missing), then runs the daemon beside a stand-in for the serial-forwarding
 // side until SIGTERM or SIGINT.
+#include <netinet/in.h>
+#include <sys/socket.h>
 #include <unistd.h>
 
+#include <cstdint>
 #include <cstdio>
 #include <cstdlib>
 #include <cstring>
@@ -53,6 +56,23 @@ bool parse(int argc, char** argv, Options* options) {
   return options->root != nullptr;
 }
 
+// The daemon retries a listening socket it cannot make at once and for ever, which on a
+// PC is a flood of bind errors; a port that is taken is better said once, before the
+// daemon starts (and before anything under a root that may be in use is touched).
+bool port_is_free(unsigned port) {
+  const int skt = ::socket(AF_INET, SOCK_STREAM, 0);
+  if (skt < 0) return true;  // let the daemon say what is wrong
+  const int on = 1;
+  ::setsockopt(skt, SOL_SOCKET, SO_REUSEADDR, &on, sizeof on);
+  sockaddr_in address{};
+  address.sin_family = AF_INET;
+  address.sin_port = htons(static_cast<uint16_t>(port));
+  address.sin_addr.s_addr = htonl(INADDR_ANY);
+  const bool free = ::bind(skt, reinterpret_cast<sockaddr*>(&address), sizeof address) == 0;
+  ::close(skt);
+  return free;
+}
+
 // The device empties /tmp at every boot; the simulator's start is the boot of the simulated
 // unit. A lock file left by a run that was killed while it held the EEPROM would otherwise
 // make every EEPROM access of this run wait for ever.
@@ -75,6 +95,10 @@ int main(int argc, char** argv) {
     return 2;
   }
   if (prepare_device_root(options.root) != 0) return 1;
+  if (!options.prepare_only && !port_is_free(options.port)) {
+    std::fprintf(stderr, "stationd-sim: port %u is in use\n", options.port);
+    return 1;
+  }
   remove_stale_eeprom_lock();
   if (make_fresh_unit_if_missing() < 0) return 1;
   if (options.prepare_only) return 0;
