@@ -5,6 +5,16 @@
 
 constexpr int kIniBufferSize = 65536;
 
+// Results of load_ini_file. Beside 1 (loaded) and 0 (cannot be opened) a file can be refused:
+// too large for the buffer, unreadable, or holding a NUL byte (the buffer then holds the text
+// up to that byte). Reads treat a refused file as missing, except that they do see the text
+// before a NUL; writes refuse all three, so stored text is never replaced or dropped.
+constexpr int kIniLoaded = 1;
+constexpr int kIniCannotOpen = 0;
+constexpr int kIniTooLarge = -1;   // 65,536 bytes or more; the buffer holds the empty text
+constexpr int kIniReadError = -2;  // reading failed part way; the buffer holds the empty text
+constexpr int kIniHoldsNul = -3;   // length counts the bytes before the first NUL
+
 // Positions in the text found by the section and key search; -1 until found.
 struct IniPositions {
   int section_start;  // first byte of the section name
