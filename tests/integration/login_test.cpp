@@ -15,9 +15,9 @@ TEST_F(SimulatorTest, LoginFormsAreCheckedAgainstTheStoredUserNameAndPassword) {
     std::string text;
     bool ok;
   } cases[] = {
-      {"quillet", true},          {"admin quillet", true},   {"", false},
-      {"Quillet", false},         {"admin  quillet", false}, {"admin quillet ", false},
-      {"admin", false},           {"root quillet", false},   {std::string("quillet\0", 8), false},
+      {"quillet", true},        {"admin quillet", true},   {"", false},
+      {"Quillet", false},       {"admin  quillet", false}, {"admin quillet ", false},
+      {"admin", false},         {"root quillet", false},   {std::string("quillet\0", 8), false},
       {"quillet admin", false},
   };
   for (const auto& c : cases) {
@@ -28,7 +28,8 @@ TEST_F(SimulatorTest, LoginFormsAreCheckedAgainstTheStoredUserNameAndPassword) {
   ASSERT_TRUE(client->send(frame(0, "quillet") + frame(0, "x") + frame(97)));
   EXPECT_EQ(client->read(21), reply(0, "S") + reply(0, "F") + error_reply(97));
   // A login and then codes 97 and 98, which are accepted without a reply.
-  ASSERT_TRUE(client->send(frame(0, "quillet") + frame(97, "abc") + frame(98) + frame(0, "quillet")));
+  ASSERT_TRUE(
+      client->send(frame(0, "quillet") + frame(97, "abc") + frame(98) + frame(0, "quillet")));
   EXPECT_EQ(client->read(14), reply(0, "S") + reply(0, "S"));
   EXPECT_TRUE(client->silent_for(200));
 
@@ -43,10 +44,12 @@ TEST_F(SimulatorTest, LoginFormsAreCheckedAgainstTheStoredUserNameAndPassword) {
 TEST_F(SimulatorTest, FailedLoginRaisesTheAuthenticationAlert) {
   // Mail and trap enabled, both towards loopback; the device's programs are stand-ins.
   const std::string ini = root_file("mnt/jffs2/station.ini");
-  for (const auto& [section, key, value] :
-       {std::tuple{"SNMP", "emailAlert2", "1"}, {"SNMP", "trapAlert2", "1"},
-        {"SNMP", "snmpTrapServer", "127.0.0.1"}, {"SMTP", "smtpServer", "127.0.0.1"},
-        {"SMTP", "sender", "unit@localhost"}, {"SMTP", "receiver", "ops@localhost;desk@localhost"}})
+  for (const auto& [section, key, value] : {std::tuple{"SNMP", "emailAlert2", "1"},
+                                            {"SNMP", "trapAlert2", "1"},
+                                            {"SNMP", "snmpTrapServer", "127.0.0.1"},
+                                            {"SMTP", "smtpServer", "127.0.0.1"},
+                                            {"SMTP", "sender", "unit@localhost"},
+                                            {"SMTP", "receiver", "ops@localhost;desk@localhost"}})
     write_profile_string(section, key, value, ini.c_str());
   ASSERT_TRUE(start_simulator());
   auto client = greeted_client(kEth0Address);
@@ -68,8 +71,7 @@ TEST_F(SimulatorTest, FailedLoginRaisesTheAuthenticationAlert) {
                             " ops@localhost desk@localhost\n"));
   const std::string programs = read_file(root_file("var/log/programs.log"));
   EXPECT_NE(programs.find("rtc2systime\n"), std::string::npos) << programs;
-  EXPECT_NE(programs.find("snmptrap -v1 -c ormolu 127.0.0.1 0 10.77.0.1 4 0 \n"),
-            std::string::npos)
+  EXPECT_NE(programs.find("snmptrap -v1 -c ormolu 127.0.0.1 0 10.77.0.1 4 0 \n"), std::string::npos)
       << programs;
   EXPECT_EQ(programs.find("route"), std::string::npos) << programs;  // the trap went out
   EXPECT_NE(read_file(root_file("tmp/mailmessage.1"))

@@ -38,10 +38,15 @@ std::string bytes(const std::string& image, std::size_t offset, std::size_t coun
 
 TEST(Simulator, RefusesToRunWithoutARootOfItsOwn) {
   std::string out, err;
-  for (const std::vector<std::string>& args :
-       {std::vector<std::string>{}, {"--port", "4000"}, {"--root"}, {"--root", ""},
-        {"--root", "/"}, {"--root", "//"}, {"--root", "x", "--port", "0"},
-        {"--root", "x", "--port", "65536"}, {"--root", "x", "--bogus"}}) {
+  for (const std::vector<std::string>& args : {std::vector<std::string>{},
+                                               {"--port", "4000"},
+                                               {"--root"},
+                                               {"--root", ""},
+                                               {"--root", "/"},
+                                               {"--root", "//"},
+                                               {"--root", "x", "--port", "0"},
+                                               {"--root", "x", "--port", "65536"},
+                                               {"--root", "x", "--bogus"}}) {
     const int status = run_simulator_to_end(args, &out, &err);
     EXPECT_TRUE(WIFEXITED(status) && WEXITSTATUS(status) != 0) << args.size() << " args";
     EXPECT_EQ(out, "");
@@ -70,8 +75,10 @@ TEST(Simulator, FreshRootIsAFactoryUnitWithTheDefaultsExported) {
   // What factory_initialize and load_default_settings made of it.
   EXPECT_EQ(bytes(image, 10, 16), std::string("KV7731\0\0\0\0\0\0\0\0\0\0", 16));
   EXPECT_EQ(bytes(image, 68, 16), std::string("admin\0\0\0quillet\0", 16));
-  EXPECT_EQ(bytes(image, 114, 14), std::string("\xC0\xA8\x01\xFE\xFF\xFF\xFF\0\xC0\xA8\x01\x01\0\0", 14));
-  EXPECT_EQ(bytes(image, 244, 14), std::string("\xC0\xA8\x02\xFE\xFF\xFF\xFF\0\xC0\xA8\x02\x01\0\0", 14));
+  EXPECT_EQ(bytes(image, 114, 14),
+            std::string("\xC0\xA8\x01\xFE\xFF\xFF\xFF\0\xC0\xA8\x01\x01\0\0", 14));
+  EXPECT_EQ(bytes(image, 244, 14),
+            std::string("\xC0\xA8\x02\xFE\xFF\xFF\xFF\0\xC0\xA8\x02\x01\0\0", 14));
   EXPECT_EQ(bytes(image, 628, 8), std::string("\xC0\xA8\x01\x01\0\0\0\0", 8));
   const std::string ini = root + "/mnt/jffs2/station.ini";
   EXPECT_EQ(ini_value(ini, "ADMIN", "username"), "admin");

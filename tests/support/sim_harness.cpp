@@ -146,8 +146,7 @@ std::string build_fresh_root_template(std::string* why) {
     fs::remove(stamp, ec);
     fs::remove_all(base, ec);
     std::string out, err;
-    const int status = run_simulator_to_end({"--root", base, "--prepare-only"}, &out, &err,
-                                            600000);
+    const int status = run_simulator_to_end({"--root", base, "--prepare-only"}, &out, &err, 600000);
     if (status != 0 || !file_exists(base + "/dev/i2c-0")) {
       *why = "stationd-sim --prepare-only failed (status " + std::to_string(status) + "): " + err;
       result = "";
@@ -210,8 +209,8 @@ bool copy_tree(const std::string& from, const std::string& to) {
   return !ec;
 }
 
-int run_simulator_to_end(const std::vector<std::string>& args, std::string* out,
-                         std::string* err, int timeout_ms) {
+int run_simulator_to_end(const std::vector<std::string>& args, std::string* out, std::string* err,
+                         int timeout_ms) {
   TempDir scratch;
   const pid_t pid = spawn(simulator_command(args), scratch.file("out"), scratch.file("err"));
   if (pid < 0) return -1;

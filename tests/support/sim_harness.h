@@ -5,14 +5,13 @@
 // the shared root and the kernel's socket table.
 #pragma once
 
+#include <gtest/gtest.h>
 #include <sys/types.h>
 
 #include <cstdint>
 #include <memory>
 #include <string>
 #include <vector>
-
-#include <gtest/gtest.h>
 
 #include "support/temp_dir.h"
 
@@ -72,8 +71,8 @@ class Simulator {
 };
 
 // Runs the simulator to its end; the wait status (or -1 on time-out, after SIGKILL).
-int run_simulator_to_end(const std::vector<std::string>& args, std::string* out,
-                         std::string* err, int timeout_ms = kWaitMs);
+int run_simulator_to_end(const std::vector<std::string>& args, std::string* out, std::string* err,
+                         int timeout_ms = kWaitMs);
 
 // A raw client of the control protocol over real TCP.
 class ControlClient {
@@ -107,7 +106,7 @@ class ControlClient {
 // IAC SB 44 code data IAC SE, and the replies the daemon builds.
 std::string frame(int code, const std::string& data = "");
 std::string reply(int code, const std::string& payload = "");  // code + 100
-std::string error_reply(int code);                              // code 180, one byte
+std::string error_reply(int code);                             // code 180, one byte
 inline const std::string kGreeting = "  ";
 inline const std::string kDefaultLogin = "admin quillet";  // the default export's login
 

@@ -90,8 +90,7 @@ int main(int argc, char** argv) {
   }
   // Even the device build simulates only with a root: without one it would be the device.
   if (refuse_pc_without_root(options.root) != 0 || !*options.root) {
-    std::fputs("stationd-sim: --root needs a folder other than / (the PC's own files)\n",
-               stderr);
+    std::fputs("stationd-sim: --root needs a folder other than / (the PC's own files)\n", stderr);
     return 2;
   }
   if (prepare_device_root(options.root) != 0) return 1;

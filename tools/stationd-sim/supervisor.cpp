@@ -84,8 +84,8 @@ int supervise(uint16_t listen_port) {
     std::fprintf(stderr, "stationd-sim: fork: %s\n", std::strerror(errno));
     result = -1;
   } else {
-    std::fprintf(stderr, "stationd-sim: root %s, port %u; SIGINT or SIGTERM ends it\n",
-                 root_dir(), unsigned(listen_port));
+    std::fprintf(stderr, "stationd-sim: root %s, port %u; SIGINT or SIGTERM ends it\n", root_dir(),
+                 unsigned(listen_port));
     for (;;) {
       siginfo_t info;
       const int s = sigwaitinfo(&waited, &info);
