@@ -7,6 +7,7 @@
 #include <sched.h>
 #include <signal.h>
 #include <sys/file.h>
+#include <sys/prctl.h>
 #include <sys/socket.h>
 #include <sys/stat.h>
 #include <sys/wait.h>
@@ -57,8 +58,12 @@ pid_t spawn(const std::vector<std::string>& command, const std::string& out,
   for (const std::string& word : command) argv.push_back(const_cast<char*>(word.c_str()));
   argv.push_back(nullptr);
   std::fflush(nullptr);
+  const pid_t parent = getpid();
   const pid_t pid = fork();
   if (pid != 0) return pid;
+  // A test process that is killed (a CTest time-out) takes its simulator with it.
+  prctl(PR_SET_PDEATHSIG, SIGTERM);
+  if (getppid() != parent) _exit(125);
   const int o = open(out.empty() ? "/dev/null" : out.c_str(), O_WRONLY | O_CREAT | O_APPEND, 0644);
   const int e = open(err.empty() ? "/dev/null" : err.c_str(), O_WRONLY | O_CREAT | O_APPEND, 0644);
   const int in = open("/dev/null", O_RDONLY);
