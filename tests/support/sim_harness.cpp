@@ -31,16 +31,9 @@ std::string env(const char* name) {
   return value ? value : "";
 }
 
-// The environment of the test wins; the build's own values stand in for what it lacks.
-std::string bin_dir() {
-  const std::string value = env("STATION_BIN_DIR");
-  return value.empty() ? STATION_BUILD_BIN_DIR : value;
-}
-
-std::string emulator() {
-  const char* value = std::getenv("STATION_EMULATOR");
-  return value ? value : STATION_BUILD_EMULATOR;
-}
+// Where the programs are and what runs them, from the test's environment (CTest sets both).
+std::string bin_dir() { return env("STATION_BIN_DIR"); }
+std::string emulator() { return env("STATION_EMULATOR"); }
 
 std::string errno_text(const std::string& what) { return what + ": " + std::strerror(errno); }
 
