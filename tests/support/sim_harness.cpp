@@ -312,6 +312,19 @@ std::string ControlClient::read(std::size_t count, int timeout_ms) {
   return got;
 }
 
+std::string ControlClient::read_until(const std::string& ending, int timeout_ms) {
+  std::string got;
+  const long long deadline = now_ms() + timeout_ms;
+  while (got.size() < ending.size() ||
+         got.compare(got.size() - ending.size(), ending.size(), ending) != 0) {
+    const long long left = deadline - now_ms();
+    const std::string more = read(1, left > 0 ? static_cast<int>(left) : 0);
+    if (more.empty()) break;
+    got += more;
+  }
+  return got;
+}
+
 bool ControlClient::silent_for(int ms) {
   pollfd p{fd_, POLLIN, 0};
   return poll(&p, 1, ms) == 0;

@@ -87,6 +87,9 @@ class ControlClient {
   bool send(const std::string& bytes);
   // Up to count bytes: fewer when the time runs out or the peer closes.
   std::string read(std::size_t count, int timeout_ms = kWaitMs);
+  // Everything up to and including the first ending; what arrived so far when the time runs
+  // out or the peer closes first.
+  std::string read_until(const std::string& ending, int timeout_ms = kWaitMs);
   // True when nothing arrives within ms and the connection stays open.
   bool silent_for(int ms);
   // True when the peer closes (end of file or reset) within the time.
