@@ -6,6 +6,7 @@
 #include <unistd.h>
 
 #include <cmath>
+#include <cstdlib>
 #include <cstring>
 #include <cstdio>
 #include <map>
@@ -68,7 +69,8 @@ class TableReporter : public benchmark::BenchmarkReporter {
     for (const Run& run : runs) {
       const std::string name = run.run_name.function_name;
       Result& r = results_[name];
-      r.real = run.run_name.time_type.find("real") != std::string::npos;
+      // Manual time is reported as real time.
+      r.real = !run.run_name.time_type.empty();
       if (run.error_occurred) {
         r.error = run.error_message;
         continue;
@@ -141,11 +143,11 @@ class TableReporter : public benchmark::BenchmarkReporter {
 
 }  // namespace
 
-void bench_register(const std::string& name, BenchFunction fn, int arg, bool real_time) {
+void bench_register(const std::string& name, BenchFunction fn, int arg, bool manual_time) {
   order.push_back(name);
   auto* b = benchmark::RegisterBenchmark(name.c_str(), fn, arg);
   b->Unit(benchmark::kMicrosecond);
-  if (real_time) b->UseRealTime();
+  if (manual_time) b->UseManualTime();
 }
 
 void bench_target(const std::string& measured, const BenchTerms& reference, double limit) {
@@ -159,7 +161,12 @@ int main(int argc, char** argv) {
   const char* sim = nullptr;
   for (int i = 1; i < argc; ++i) {
     if (std::strncmp(argv[i], "--sim=", 6) == 0) {
-      sim = argv[i] + 6;
+      // Absolute: preparing the benchmarks' root changes the working directory.
+      sim = realpath(argv[i] + 6, nullptr);
+      if (sim == nullptr) {
+        std::fprintf(stderr, "%s: no simulator at %s\n", argv[0], argv[i] + 6);
+        return 1;
+      }
     } else if (std::strncmp(argv[i], "--drive=", 8) == 0) {
       return drive(argv[i] + 8);
     } else {

@@ -11,9 +11,10 @@
 
 using BenchFunction = void (*)(benchmark::State&, int);
 
-// Registers fn(state, arg) under "group/label". Real time is measured when real_time is set
-// (round trips that wait for another process); process CPU time otherwise.
-void bench_register(const std::string& name, BenchFunction fn, int arg, bool real_time = false);
+// Registers fn(state, arg) under "group/label". With manual_time, fn reports each
+// iteration's time itself (round trips that wait for another process, in wall-clock time);
+// otherwise the process's CPU time is measured.
+void bench_register(const std::string& name, BenchFunction fn, int arg, bool manual_time = false);
 
 // A target: the median of `measured` is at most `limit` times the sum of the reference
 // terms, each a benchmark's median times a count.
