@@ -20,16 +20,19 @@
 namespace {
 
 constexpr char kUsage[] =
-    "usage: stationd-sim --root DIR [--port N] [--prepare-only]\n"
+    "usage: stationd-sim --root DIR [--port N] [--prepare-only] [--no-forwarder]\n"
     "  --root DIR       the folder that plays the device's file system (not /)\n"
     "  --port N         control port (default 55960)\n"
     "  --prepare-only   prepare the root, a new unit included when it has no EEPROM image,"
-    " then exit\n";
+    " then exit\n"
+    "  --no-forwarder   (tests) no stand-in for the serial-forwarding side: queue 1234 is\n"
+    "                   neither created nor read, so a test can leave it missing or full\n";
 
 struct Options {
   const char* root = nullptr;
   unsigned port = kControlPort;
   bool prepare_only = false;
+  bool with_forwarder = true;
 };
 
 bool parse_port(const char* text, unsigned* port) {
@@ -49,6 +52,8 @@ bool parse(int argc, char** argv, Options* options) {
       if (!parse_port(argv[++i], &options->port)) return false;
     } else if (std::strcmp(argv[i], "--prepare-only") == 0) {
       options->prepare_only = true;
+    } else if (std::strcmp(argv[i], "--no-forwarder") == 0) {
+      options->with_forwarder = false;
     } else {
       return false;
     }
@@ -101,5 +106,5 @@ int main(int argc, char** argv) {
   remove_stale_eeprom_lock();
   if (make_fresh_unit_if_missing() < 0) return 1;
   if (options.prepare_only) return 0;
-  return supervise(static_cast<uint16_t>(options.port)) == 0 ? 0 : 1;
+  return supervise(static_cast<uint16_t>(options.port), options.with_forwarder) == 0 ? 0 : 1;
 }
