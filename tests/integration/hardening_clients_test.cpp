@@ -195,10 +195,7 @@ TEST_F(MisbehavingClientsTest, ShortConnectionsLeaveNoDescriptorsAndNoMemoryBehi
   ASSERT_TRUE(start_simulator());
   const pid_t daemon = daemon_pid(sim_->pid());
   ASSERT_GT(daemon, 0);
-  // Under an emulator a connection costs far more; the count there is set by the build.
-  const int count = std::getenv("STATION_EMULATOR") && *std::getenv("STATION_EMULATOR")
-                        ? 2000
-                        : 10000;
+  const int count = 10000;
   auto connect_many = [](int n) {
     for (int i = 0; i < n; ++i) {
       ControlClient client;
