@@ -96,11 +96,7 @@ bool prepare() {
   require(g_queue >= 0);
   require(mkdtemp(g_root) != nullptr);
   std::atexit(remove_root);
-  // Preparing the root moves into it; libFuzzer still reads its corpus by relative names.
-  char cwd[4096];
-  require(getcwd(cwd, sizeof cwd) != nullptr);
-  require(prepare_device_root(g_root) == 0);
-  require(chdir(cwd) == 0);
+  require(prepare_device_root(g_root) == 0);  // and moves into it: "2>@1" lands there
   std::fflush(stdout);
   require(std::freopen("/dev/null", "w", stdout) != nullptr);  // the handlers' chatter
 
@@ -125,9 +121,28 @@ bool prepare() {
 
 }  // namespace
 
+// The root becomes the working directory, so relative corpus folders and the default artifact
+// place are made absolute first; libFuzzer reads its flags after this.
+extern "C" int LLVMFuzzerInitialize(int* argc, char*** argv) {
+  static std::vector<std::string> texts;
+  static std::vector<char*> args;
+  char cwd[4096];
+  require(getcwd(cwd, sizeof cwd) != nullptr);
+  bool artifact_prefix = false;
+  for (int i = 0; i < *argc; ++i) {
+    const std::string arg = (*argv)[i];
+    artifact_prefix |= arg.rfind("-artifact_prefix=", 0) == 0;
+    texts.push_back(i > 0 && arg[0] != '-' && arg[0] != '/' ? std::string(cwd) + "/" + arg : arg);
+  }
+  if (!artifact_prefix) texts.push_back(std::string("-artifact_prefix=") + cwd + "/");
+  for (std::string& text : texts) args.push_back(text.data());
+  args.push_back(nullptr);
+  *argc = static_cast<int>(texts.size());
+  *argv = args.data();
+  return prepare() ? 0 : 1;
+}
+
 extern "C" int LLVMFuzzerTestOneInput(const uint8_t* bytes, size_t size) {
-  static const bool ready = prepare();
-  (void)ready;
   if (size < 1) return 0;
   // First byte: bit 0 logged in, bit 1 the connection is on eth0.
   int logged_in = bytes[0] & 1;
