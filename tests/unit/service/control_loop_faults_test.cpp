@@ -94,6 +94,8 @@ TEST(ControlLoopFaults, ServesACorrectClientAfterShortAndFailedTransfers) {
     const std::string reply = exchange(port, kLogin, &greeting);
     (reply == kLoginOk && greeting == "  " ? served : faulted)++;
   }
+  RecordProperty("served", served);
+  RecordProperty("faulted", faulted);
   EXPECT_GT(faulted, 0);  // the wrapper did cut and reset transfers
   EXPECT_GT(served, 0);   // and clean draws still got through
   kill(child, SIGUSR1);
