@@ -4,7 +4,6 @@
 // correct client byte for byte. (A client that resets mid-answer is in session_test.cpp.)
 #include <dirent.h>
 #include <netinet/in.h>
-#include <netinet/tcp.h>
 #include <sys/socket.h>
 #include <unistd.h>
 
@@ -72,16 +71,6 @@ pid_t daemon_pid(pid_t simulator) {
   return found;
 }
 
-// Each send leaves at once. Otherwise Nagle's rule holds a small send back while the one
-// before is unacknowledged (the daemon answers stray bytes with nothing, so its ACK is
-// delayed), the server's receive queue looks empty meanwhile, and the held bytes go out
-// joined with the next send.
-std::unique_ptr<ControlClient> no_delay(std::unique_ptr<ControlClient> client) {
-  const int on = 1;
-  setsockopt(client->fd(), IPPROTO_TCP, TCP_NODELAY, &on, sizeof on);
-  return client;
-}
-
 class MisbehavingClientsTest : public CommandsTest {
  protected:
   // A new client logs in and sets 300 baud: the exact reply, and station.ini holds it.
@@ -100,7 +89,7 @@ TEST_F(MisbehavingClientsTest, RandomBytesGetOnlyWholeErrorRepliesBeforeLogin) {
   const std::string before = ini();
   for (int connection = 0; connection < 30; ++connection) {
     SCOPED_TRACE(connection);
-    auto client = no_delay(greeted_client(kLoopback));
+    auto client = greeted_client(kLoopback);
     // The first buffer may not activate the connection; a frame of code 97 does, and its
     // error reply closes what this connection is owed.
     for (int buffer = 0; buffer < 5; ++buffer) {
@@ -132,7 +121,7 @@ TEST_F(MisbehavingClientsTest, FrameSplitAtEveryPositionIsNeverJoined) {
   const std::string whole = frame(1, k300Baud);
   const std::string before = ini();
   // Not logged in: each part holds no frame and earns the error reply carrying 255.
-  auto client = no_delay(greeted_client(kLoopback));
+  auto client = greeted_client(kLoopback);
   ASSERT_TRUE(client->send(frame(97)));
   std::string expected = error_reply(97);
   for (size_t cut = 1; cut < whole.size(); ++cut) {
@@ -174,7 +163,7 @@ TEST_F(MisbehavingClientsTest, BuffersOf1024BytesEndingInsideAFrameAreDropped) {
   std::string heads;
   while (heads.size() < 1024) heads += "\xFF\xFA";
   const std::string split_se = frame(97, std::string(1024 - 11, 'q')) + "\xFF\xFA\x2C\x01\xFF";
-  auto client = no_delay(greeted_client(kLoopback, true));
+  auto client = greeted_client(kLoopback, true);
   for (const std::string& buffer : {open_head, cut_tail, heads, split_se}) {
     ASSERT_EQ(buffer.size(), 1024u);
     for (int i = 0; i < 3; ++i) {
