@@ -619,18 +619,26 @@ bool plan_edits(const PortView& current, const std::vector<Edit>& edits, bool ch
     if (!seen) edited.push_back({def, entry});
   }
 
+  // In the table's order, the UDP entries one after the other.
+  const auto order = [](const Edited& x) {
+    const int index = static_cast<int>(x.def - kFields);
+    int first_entry_field = 0;
+    while (kFields[first_entry_field].id != Id::kUdpEnable) ++first_entry_field;
+    return x.entry == 0 ? index * 100
+                        : first_entry_field * 100 + x.entry * 10 + (index - first_entry_field);
+  };
+  std::stable_sort(edited.begin(), edited.end(),
+                   [&](const Edited& a, const Edited& b) { return order(a) < order(b); });
   unsigned send = 0;
-  for (const FieldDef& def : kFields) {
-    for (const Edited& x : edited) {
-      if (x.def != &def) continue;
-      FieldChange c;
-      c.field = with_entry(def, x.entry);
-      c.from = field_known(current, def) ? field_text(current, def.id, x.entry) : "-";
-      c.to = field_text(t, def.id, x.entry);
-      c.differs = c.from != c.to;
-      if (c.differs || !changed_only) send |= def.section;
-      plan->changes.push_back(c);
-    }
+  for (const Edited& x : edited) {
+    const FieldDef& def = *x.def;
+    FieldChange c;
+    c.field = with_entry(def, x.entry);
+    c.from = field_known(current, def) ? field_text(current, def.id, x.entry) : "-";
+    c.to = field_text(t, def.id, x.entry);
+    c.differs = c.from != c.to;
+    if (c.differs || !changed_only) send |= def.section;
+    plan->changes.push_back(c);
   }
 
   // What the unit would take without storing it, or store other than asked.
@@ -644,7 +652,7 @@ bool plan_edits(const PortView& current, const std::vector<Edit>& edits, bool ch
     if ((send & (uart ? kUartDelim : kTcpDelim)) && (d.flag & 0xFF) == 0) {
       *error = std::string("delimiters.") + which + ".flag: " + std::to_string(d.flag) +
                " cannot be sent: the unit takes a delimiter block whose flag has a low byte of "
-               "0 as a query and stores nothing";
+               "0 as a query and stores nothing; give a flag whose low byte is not 0";
       return false;
     }
   }

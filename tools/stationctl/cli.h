@@ -50,9 +50,9 @@ int run_raw(const Args& args);
 std::string show_table(const PortView& view);
 
 // Passwords. The login password: --password-file, else STATIONCTL_PASSWORD, else a prompt
-// without echo when standard input is a terminal, else empty (a fresh unit's). The new one of
+// without echo when standard input is a terminal; none of them is an error. The new one of
 // `set password`: --new-password-file, else STATIONCTL_NEW_PASSWORD, else a prompt given
-// twice. false with a message when a file cannot be read, the prompt fails, or a new
-// password has no source.
+// twice. false with a message when a file cannot be read, the prompt fails, or a password
+// has no source.
 bool login_password(const std::string& file, std::string* password, std::string* error);
 bool new_password(const std::string& file, std::string* password, std::string* error);

@@ -293,7 +293,11 @@ void print_frame(const ReplyFrame& f) {
   std::string data = hex_bytes(f.data.data(), f.data.size(), " ");
   if (f.code == kErrorReplyCode && f.data.size() == 1)
     data += std::string("  (") + command_name(f.data[0]) + " refused)";
-  std::printf("%3d %-15s %s\n", f.code, command_name(f.code), data.c_str());
+  char head[32];
+  std::snprintf(head, sizeof head, "%3d %-15s ", f.code, command_name(f.code));
+  std::string line = head + data;
+  while (line.back() == ' ') line.pop_back();
+  std::puts(line.c_str());
 }
 
 }  // namespace

@@ -57,9 +57,10 @@ bool login_password(const std::string& file, std::string* password, std::string*
     *password = env;
     return true;
   }
-  password->clear();
-  if (isatty(STDIN_FILENO) && !prompt("Password: ", password)) {
-    *error = "cannot ask for the password on the terminal";
+  // Guessing is not harmless: every failed login raises the unit's alerts.
+  if (!isatty(STDIN_FILENO) || !prompt("Password: ", password)) {
+    *error = "no password: give --password-file FILE, set STATIONCTL_PASSWORD (empty for an "
+             "empty password), or run on a terminal to be asked";
     return false;
   }
   return true;
