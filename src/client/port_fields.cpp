@@ -610,7 +610,12 @@ bool plan_edits(const PortView& current, const std::vector<Edit>& edits, bool ch
       *error = e.field + " " + why;
       return false;
     }
-    if (!set_field(&t, def->id, entry, e.value, &why)) {
+    // A value the port already holds is not sent, so it need not be one the unit would take
+    // (a baud rate of 0 read from a station.ini without the key).
+    const bool unchanged = changed_only && field_known(current, *def) &&
+                           e.value == field_text(current, def->id, entry) &&
+                           e.value == field_text(t, def->id, entry);
+    if (!unchanged && !set_field(&t, def->id, entry, e.value, &why)) {
       *error = e.field + ": " + (e.value.empty() ? "an empty value" : e.value) + " is " + why;
       return false;
     }

@@ -101,9 +101,10 @@ int send_changes(Session* s, int port, const std::vector<Request>& requests) {
 
 // plan_edits, with the layout query when a new link mode's settings must be read first.
 int plan(Session* s, int port, PortView* current, const std::vector<Edit>& edits,
-         bool changed_only, EditPlan* out) {
+         bool changed_only, EditPlan* out, const std::string& context = "") {
   std::string error;
-  if (!plan_edits(*current, edits, changed_only, out, &error)) return fail(kExitUsage, error);
+  if (!plan_edits(*current, edits, changed_only, out, &error))
+    return fail(kExitUsage, context + error);
   if (out->needs_layout == 0) return kExitOk;
   std::vector<ReplyGroup> groups;
   const ClientStatus status =
@@ -113,7 +114,8 @@ int plan(Session* s, int port, PortView* current, const std::vector<Edit>& edits
   if (g.size() != 1 || g[0].code != 192 || g[0].data.empty() ||
       g[0].data[0] != out->needs_layout || !decode_layout(g[0].data, &current->link))
     return fail(kExitConnection, "unexpected reply to link-mode from " + s->conn.address);
-  if (!plan_edits(*current, edits, changed_only, out, &error)) return fail(kExitUsage, error);
+  if (!plan_edits(*current, edits, changed_only, out, &error))
+    return fail(kExitUsage, context + error);
   return out->needs_layout == 0 ? kExitOk
                                 : fail(kExitConnection, "link layout unknown after reading it");
 }
@@ -358,8 +360,8 @@ int run_apply(const Args& args, bool only_diff) {
   JsonValue json;
   std::vector<Edit> edits;
   if (!read_text_file(file, &text, &error)) return fail(kExitUsage, error);
-  if (!json_parse(text, &json, &error) || !json_edits(json, &edits, &error) ||
-      !check_edit_values(edits, &error))
+  // The values are checked against the port's: one it already holds is not sent.
+  if (!json_parse(text, &json, &error) || !json_edits(json, &edits, &error))
     return fail(kExitUsage, file + ": " + error);
   if (!login_password(args.password_file, &password, &error)) return fail(kExitUsage, error);
 
@@ -378,7 +380,7 @@ int run_apply(const Args& args, bool only_diff) {
     }
     return differs ? kExitDiffers : kExitOk;
   }
-  if (int st = plan(&s, args.port, &current, edits, true, &p)) return st;
+  if (int st = plan(&s, args.port, &current, edits, true, &p, file + ": ")) return st;
   for (const Request& r : p.requests)
     if (r.code == 88 && !current.has_net) return fail(kExitRefused, eth0_only(s));
   if (!p.requests.empty())

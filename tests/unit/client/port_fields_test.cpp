@@ -144,6 +144,13 @@ TEST(PortFields, PlansSendWholeBlocksAndOnlyWhatDiffers) {
   EXPECT_EQ(plan.requests[1].data[3 + 22], 1);         // entry 3 enabled
   EXPECT_EQ(plan.requests[2].data, (Bytes{1, 0, 0x02, 0x80, 1, 0x0D, 0, 0, 0xAC, 0x05}));
 
+  // A value the port holds is not sent, so it passes even where the unit would refuse it.
+  PortView unset = udp;
+  unset.serial.baud = 0;
+  EXPECT_TRUE(plan_edits(unset, {{"serial.baud", "0"}}, true, &plan, &error)) << error;
+  EXPECT_TRUE(plan.requests.empty());
+  EXPECT_FALSE(plan_edits(unset, {{"serial.baud", "0"}}, false, &plan, &error));
+
   // A new link mode whose settings were not read, and not all given: read them first.
   ASSERT_TRUE(plan_edits(udp, {{"link.mode", "tcp-client"}, {"link.dest1_port", "1"}}, false,
                          &plan, &error));
