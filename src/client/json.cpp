@@ -138,8 +138,8 @@ struct Reader {
         if (pos >= s.size() || s[pos] != '"') return fail("member name expected");
         if (!string(&key)) return false;
         if (!take(':')) return fail("':' expected");
-        v->members.emplace_back(key, JsonValue{});
-        if (!value(&v->members.back().second, depth + 1)) return false;
+        v->members.push_back(JsonMember{key, JsonValue{}});
+        if (!value(&v->members.back().value, depth + 1)) return false;
       } while (take(','));
       return take('}') || fail("',' or '}' expected");
     }

@@ -4,15 +4,21 @@
 #pragma once
 
 #include <string>
-#include <utility>
 #include <vector>
+
+struct JsonMember;
 
 struct JsonValue {
   enum Kind { kNull, kBool, kNumber, kString, kArray, kObject };
   Kind kind = kNull;
   std::string text;  // a string's contents, a number as written, "true" or "false"
   std::vector<JsonValue> items;                            // an array's values
-  std::vector<std::pair<std::string, JsonValue>> members;  // an object's, in file order
+  std::vector<JsonMember> members;  // an object's, in file order
+};
+
+struct JsonMember {
+  std::string name;
+  JsonValue value;
 };
 
 // Parses one JSON text (whitespace around it allowed). false with "line N: reason".

@@ -105,7 +105,6 @@ constexpr FieldDef kFields[] = {
     {Id::kNetGateway, "net.gateway", 0, kNet},
     {Id::kNetNetmask, "net.netmask", 0, kNet},
 };
-constexpr int kFieldCount = static_cast<int>(sizeof kFields / sizeof kFields[0]);
 constexpr std::size_t kTextMax = 31;  // the unit's text fields hold 31 characters and a NUL
 
 // "link.entries[3].port" -> pattern "link.entries[].port", entry 3; entry 0 without brackets.
