@@ -1,0 +1,137 @@
+#include "storage/eeprom_device.h"
+
+#include <fcntl.h>
+#include <gtest/gtest.h>
+#include <sys/stat.h>
+#include <sys/wait.h>
+#include <unistd.h>
+
+#include <chrono>
+#include <string>
+
+#include "platform/root.h"
+#include "support/fake_i2c.h"
+#include "support/temp_dir.h"
+
+using Bytes = std::vector<unsigned char>;
+
+class EepromDevice : public ::testing::Test {
+ protected:
+  void SetUp() override {
+    ::mkdir(tmp_.file("tmp").c_str(), 0755);
+    ASSERT_EQ(set_root(tmp_.path().c_str()), 0);
+  }
+  void TearDown() override { set_root(nullptr); }
+  bool locked() const { return file_exists(tmp_.file("tmp/eeprom.lock")); }
+  std::string device() const { return tmp_.file("dev/i2c-0"); }
+
+  TempDir tmp_;
+  FakeI2c fake_;
+};
+
+TEST_F(EepromDevice, BlocksMayNotIncludeTheLastByteButSingleBytesReachIt) {
+  unsigned char buf[2] = {7, 7};
+  EXPECT_EQ(i2c_read_block(8191, buf, 1), -1);
+  EXPECT_EQ(i2c_write_block(8191, buf, 1), -1);
+  EXPECT_EQ(i2c_read_block(0xFFFFFFFFu, buf, 2), -1);  // no wrap of offset + length
+  EXPECT_EQ(i2c_write_byte(8192, 1), -1);
+  EXPECT_EQ(i2c_read_byte(8192, buf), -1);
+  EXPECT_EQ(fake_.trace(), "");
+  EXPECT_FALSE(locked());
+
+  EXPECT_EQ(i2c_write_block(8189, buf, 2), 0);
+  EXPECT_EQ(i2c_write_byte(8191, 0x5A), 0);
+  EXPECT_EQ(fake_.chip[8191], 0x5A);
+  EXPECT_FALSE(locked());
+}
+
+TEST_F(EepromDevice, BlockWriteSendsOneAddressedByteAtATimeAndStopsAtAFailure) {
+  const unsigned char src[4] = {'a', 'b', 'c', 'd'};
+  ASSERT_EQ(i2c_write_block(0x0123, src, 2), 0);
+  EXPECT_EQ(fake_.last_path, device());
+  EXPECT_EQ(fake_.last_flags, O_RDWR);
+  EXPECT_EQ(fake_.trace(), "open select write write close");
+  EXPECT_EQ(fake_.transfers[1].bytes, Bytes{0x50});
+  EXPECT_EQ(fake_.transfers[3].bytes, (Bytes{0x01, 0x24, 'b'}));
+  EXPECT_EQ(fake_.paused_us, 20000u);
+
+  fake_.fail_transfer = 2 + 2;  // the third byte of the next block
+  testing::internal::CaptureStdout();
+  EXPECT_EQ(i2c_write_block(100, src, 4), -1);
+  EXPECT_EQ(testing::internal::GetCapturedStdout(),
+            "write " + device() + " [2] error=" + std::to_string(EIO) + "\n");
+  EXPECT_EQ(Bytes(&fake_.chip[100], &fake_.chip[103]), (Bytes{'a', 'b', 0xFF}));
+  EXPECT_EQ(fake_.transfers.back().kind, FakeI2c::Kind::close);
+
+  fake_.transfers.clear();
+  EXPECT_EQ(i2c_write_block(5, nullptr, 0), 0);
+  EXPECT_EQ(fake_.trace(), "open select close");
+  EXPECT_FALSE(locked());
+}
+
+TEST_F(EepromDevice, BlockReadSetsTheAddressThenReadsAndZeroFillsAShortRead) {
+  for (int i = 0; i < 6; ++i) fake_.chip[0x0200 + i] = static_cast<unsigned char>(0x10 + i);
+  unsigned char dst[6];
+  fake_.short_read = 3;
+  ASSERT_EQ(i2c_read_block(0x0200, dst, 6), 0);
+  EXPECT_EQ(fake_.last_flags, O_RDWR | O_SYNC);
+  EXPECT_EQ(fake_.trace(), "open select write read close");
+  EXPECT_EQ(fake_.transfers[2].bytes, (Bytes{0x02, 0x00}));
+  EXPECT_EQ(Bytes(dst, dst + 6), (Bytes{0x10, 0x11, 0x12, 0, 0, 0}));
+
+  unsigned char untouched[2] = {0xAA, 0xAA};
+  fake_.fail_transfer = 2 + 1;  // the read after the next address set
+  testing::internal::CaptureStdout();
+  EXPECT_EQ(i2c_read_block(0, untouched, 2), -1);
+  fake_.fail_open = true;
+  EXPECT_EQ(i2c_read_block(0, untouched, 2), -1);
+  EXPECT_EQ(testing::internal::GetCapturedStdout(),
+            "read error:" + std::to_string(EIO) + "\nopen " + device() + " error\n");
+  EXPECT_EQ(Bytes(untouched, untouched + 2), (Bytes{0xAA, 0xAA}));
+  EXPECT_FALSE(locked());
+}
+
+TEST_F(EepromDevice, WaitsWhileAnotherProcessHoldsTheLock) {
+  int ready[2];
+  ASSERT_EQ(::pipe(ready), 0);
+  const pid_t child = ::fork();
+  ASSERT_GE(child, 0);
+  if (child == 0) {
+    const std::string lock = tmp_.file("tmp/eeprom.lock");
+    const int fd = ::open(lock.c_str(), O_CREAT | O_EXCL | O_RDONLY, 0600);
+    (void)!::write(ready[1], "x", 1);
+    ::usleep(50000);
+    ::unlink(lock.c_str());
+    ::_exit(fd < 0 ? 1 : 0);
+  }
+  char c;
+  ASSERT_EQ(::read(ready[0], &c, 1), 1);
+  const auto start = std::chrono::steady_clock::now();
+  unsigned char buf[1];
+  EXPECT_EQ(i2c_read_block(0, buf, 1), 0);
+  EXPECT_GE(std::chrono::steady_clock::now() - start, std::chrono::milliseconds(40));
+  int status = 0;
+  ASSERT_EQ(::waitpid(child, &status, 0), child);
+  EXPECT_EQ(status, 0);
+  EXPECT_FALSE(locked());
+  ::close(ready[0]);
+  ::close(ready[1]);
+}
+
+TEST_F(EepromDevice, ClearAndTheEndsOfTheMaintenanceRoutines) {
+  fake_.chip.fill(0);
+  testing::internal::CaptureStdout();
+  EXPECT_EQ(i2c_clear(), 0);
+  EXPECT_EQ(testing::internal::GetCapturedStdout(),
+            "i2c clear\n" + std::string(8192, '.') + "\nend\n");
+  for (unsigned char b : fake_.chip) ASSERT_EQ(b, 0xFF);
+
+  // A missing device ends the process; the lock must not outlive it.
+  fake_.fail_select = true;
+  EXPECT_EXIT(i2c_write_byte(0, 1), testing::ExitedWithCode(255), "");
+  ASSERT_FALSE(locked());  // a lock left behind would hold up the next call for ever
+  fake_.fail_select = false;
+  fake_.fail_open = true;
+  EXPECT_EXIT(i2c_clear(), testing::ExitedWithCode(255), "");
+  EXPECT_FALSE(locked());
+}

@@ -1,0 +1,124 @@
+// stationtool: the device's maintenance routines that nothing in the daemon calls, one
+// subcommand each. The global part lives here: --root, --help, finding the command in the
+// groups the tool's files added, checking its arguments before anything is touched, and
+// preparing the device root.
+#include <cctype>
+#include <cerrno>
+#include <cstdarg>
+#include <cstdio>
+#include <cstdlib>
+#include <cstring>
+
+#include "platform/device_root.h"
+#include "tool_command.h"
+
+namespace {
+
+// Groups are added during static initialisation, before main; a zero-initialised pointer
+// is in place before any constructor runs, whatever the order of the files.
+ToolCommandGroup* g_first_group;
+
+void vprint_line(const char* format, va_list args) {
+  std::fputs("stationtool: ", stderr);
+  std::vfprintf(stderr, format, args);
+  std::fputc('\n', stderr);
+}
+
+void print_help() {
+  std::printf(
+      "usage: stationtool [--root DIR] COMMAND [ARGUMENTS]\n"
+      "Runs one of the device's maintenance routines.\n"
+      "  --root DIR  play the device on the folder DIR (required on a PC)\n"
+      "  --help      show this text\n"
+      "Commands:\n");
+  for (const ToolCommandGroup* g = g_first_group; g; g = g->next)
+    for (std::size_t i = 0; i < g->count; ++i) {
+      const ToolCommand& c = g->commands[i];
+      std::printf("  %s%s%s\n      %s\n", c.name, c.usage[0] ? " " : "", c.usage, c.summary);
+    }
+}
+
+const ToolCommand* find_command(const char* name) {
+  for (const ToolCommandGroup* g = g_first_group; g; g = g->next)
+    for (std::size_t i = 0; i < g->count; ++i)
+      if (std::strcmp(g->commands[i].name, name) == 0) return &g->commands[i];
+  return nullptr;
+}
+
+}  // namespace
+
+void ToolCommandGroup::add_to_tool() {
+  ToolCommandGroup** tail = &g_first_group;
+  while (*tail) tail = &(*tail)->next;
+  *tail = this;
+}
+
+int bad_args(const char* format, ...) {
+  va_list args;
+  va_start(args, format);
+  vprint_line(format, args);
+  va_end(args);
+  return kToolBadArgs;
+}
+
+int tool_failed(const char* format, ...) {
+  va_list args;
+  va_start(args, format);
+  vprint_line(format, args);
+  va_end(args);
+  return kToolFailed;
+}
+
+bool parse_number(const char* text, unsigned long max, unsigned long* value) {
+  int base = 10;
+  if (text[0] == '0' && (text[1] == 'x' || text[1] == 'X')) {
+    base = 16;
+    text += 2;
+  }
+  // strtoul alone would take a sign, leading blanks and octal; none of them is a number here.
+  if (!std::isxdigit(static_cast<unsigned char>(text[0]))) return false;
+  errno = 0;
+  char* end = nullptr;
+  unsigned long v = std::strtoul(text, &end, base);
+  if (errno != 0 || *end != '\0' || v > max) return false;
+  *value = v;
+  return true;
+}
+
+int main(int argc, char** argv) {
+  const char* root = nullptr;
+  int i = 1;
+  for (; i < argc && argv[i][0] == '-'; ++i) {
+    if (std::strcmp(argv[i], "--help") == 0) {
+      print_help();
+      return kToolOk;
+    }
+    if (std::strcmp(argv[i], "--root") == 0) {
+      if (i + 1 >= argc) return bad_args("--root needs a folder");
+      root = argv[++i];
+    } else if (std::strncmp(argv[i], "--root=", 7) == 0) {
+      root = argv[i] + 7;
+    } else {
+      return bad_args("unknown option %s (see --help)", argv[i]);
+    }
+  }
+  if (i >= argc) return bad_args("no command given (see --help)");
+
+  const ToolCommand* command = find_command(argv[i]);
+  if (!command) return bad_args("unknown command %s (see --help)", argv[i]);
+  int nargs = argc - i - 1;
+  char** args = argv + i + 1;
+  if (nargs < command->min_args || nargs > command->max_args)
+    return bad_args("usage: stationtool [--root DIR] %s %s", command->name, command->usage);
+  if (command->check) {
+    int status = command->check(nargs, args);
+    if (status != 0) return status;
+  }
+
+  // A PC is not the device: without a root its own clock, routes and I2C bus would be hit.
+  if (refuse_pc_without_root(root) != 0)
+    return bad_args("this is a PC build: give --root DIR, a device root folder other than /");
+  if (root && root[0] && prepare_device_root(root) != 0) return kToolBadArgs;
+
+  return command->run(nargs, args);
+}
