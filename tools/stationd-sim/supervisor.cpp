@@ -1,0 +1,110 @@
+#include "supervisor.h"
+
+#include <signal.h>
+#include <sys/msg.h>
+#include <sys/prctl.h>
+#include <sys/wait.h>
+#include <unistd.h>
+
+#include <cerrno>
+#include <cstdio>
+#include <cstdlib>
+#include <cstring>
+#include <initializer_list>
+
+#include "forwarder.h"
+#include "platform/root.h"
+#include "service/daemon_main.h"
+
+// Why a parent and two children: the daemon blocks in accept and recv for ever and has no
+// way out of its loop, so it cannot tidy up after itself. The parent does nothing but wait
+// for a signal, so it can end the children by the PIDs it got from fork and remove the
+// queue. The children die with the parent (PR_SET_PDEATHSIG), so even a parent ended with
+// SIGKILL leaves no daemon behind; the queue then stays until the next run reuses it.
+
+namespace {
+
+void note_child(int) {}  // SIGCHLD must not be ignored, or it would never be waited for
+
+// In a new child: the signal set-up of an ordinary process again, and the promise to end
+// with the parent.
+void become_child(pid_t parent, const sigset_t& old_mask) {
+  signal(SIGCHLD, SIG_DFL);
+  sigprocmask(SIG_SETMASK, &old_mask, nullptr);
+  prctl(PR_SET_PDEATHSIG, SIGTERM);
+  if (getppid() != parent) _exit(0);  // the parent went before the promise was made
+}
+
+int status_text(int status, char* text, std::size_t size) {
+  if (WIFEXITED(status)) return std::snprintf(text, size, "exit status %d", WEXITSTATUS(status));
+  return std::snprintf(text, size, "signal %d", WTERMSIG(status));
+}
+
+// Ends a child that is still there and reaps it.
+void end_child(pid_t pid, bool reaped) {
+  if (pid <= 0 || reaped) return;
+  kill(pid, SIGTERM);
+  while (waitpid(pid, nullptr, 0) < 0 && errno == EINTR) {
+  }
+}
+
+}  // namespace
+
+int supervise(uint16_t listen_port) {
+  bool created = false;
+  const int queue = open_forwarder_queue(&created);
+  if (queue < 0) {
+    std::fprintf(stderr, "stationd-sim: message queue 1234: %s\n", std::strerror(errno));
+    return -1;
+  }
+
+  sigset_t waited, old_mask;
+  sigemptyset(&waited);
+  for (int s : {SIGTERM, SIGINT, SIGHUP, SIGCHLD}) sigaddset(&waited, s);
+  signal(SIGCHLD, note_child);
+  sigprocmask(SIG_BLOCK, &waited, &old_mask);
+
+  const pid_t parent = getpid();
+  std::fflush(nullptr);
+  const pid_t forwarder = fork();
+  if (forwarder == 0) {
+    become_child(parent, old_mask);
+    run_forwarder(queue);
+  }
+  // The queue exists before the daemon starts, so no notice can find it missing.
+  const pid_t daemon = forwarder < 0 ? -1 : fork();
+  if (daemon == 0) {
+    become_child(parent, old_mask);
+    std::exit(daemon_main(listen_port));
+  }
+
+  int result = 0;
+  bool forwarder_reaped = false, daemon_reaped = false;
+  if (forwarder < 0 || daemon < 0) {
+    std::fprintf(stderr, "stationd-sim: fork: %s\n", std::strerror(errno));
+    result = -1;
+  } else {
+    std::fprintf(stderr, "stationd-sim: root %s, port %u; SIGINT or SIGTERM ends it\n", root_dir(),
+                 unsigned(listen_port));
+    for (;;) {
+      siginfo_t info;
+      const int s = sigwaitinfo(&waited, &info);
+      if (s < 0) continue;  // EINTR
+      if (s != SIGCHLD) break;
+      int status = 0;
+      const pid_t pid = waitpid(-1, &status, WNOHANG);
+      if (pid != daemon && pid != forwarder) continue;
+      (pid == daemon ? daemon_reaped : forwarder_reaped) = true;
+      char why[40];
+      status_text(status, why, sizeof why);
+      std::fprintf(stderr, "stationd-sim: the %s ended (%s)\n",
+                   pid == daemon ? "daemon" : "forwarder", why);
+      result = 1;
+      break;
+    }
+  }
+  end_child(daemon, daemon_reaped);
+  end_child(forwarder, forwarder_reaped);
+  if (created) msgctl(queue, IPC_RMID, nullptr);
+  return result;
+}
