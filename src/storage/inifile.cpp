@@ -23,6 +23,15 @@ bool is_space(char c) {
   return c == ' ' || c == '\t' || c == '\n' || c == '\v' || c == '\f' || c == '\r';
 }
 
+// The line end or terminating NUL that closes the line holding position i. All three bytes
+// are at most '\r', so most bytes cost one comparison.
+int line_end(const char* text, int i) {
+  for (;; ++i) {
+    const char c = text[i];
+    if (static_cast<unsigned char>(c) <= '\r' && (c == '\n' || c == '\r' || c == '\0')) return i;
+  }
+}
+
 bool is_header(const char* text, int i) {
   return text[i] == '[' && (i == 0 || is_line_end(text[i - 1]));
 }
@@ -82,8 +91,11 @@ void no_buffer(const char* routine) {
 
 }  // namespace
 
-int load_ini_file(const char* path, char* buffer, int* length) {
-  STATION_REQUIRE(path != nullptr && buffer != nullptr && length != nullptr);
+namespace {
+
+// Loading without the look for a NUL byte: the text is terminated after the bytes read and
+// *length counts them all. kIniLoaded, kIniCannotOpen, kIniTooLarge or kIniReadError.
+int load_text(const char* path, char* buffer, int* length) {
   *length = 0;
   buffer[0] = '\0';
   int fd;
@@ -106,12 +118,21 @@ int load_ini_file(const char* path, char* buffer, int* length) {
     return kIniTooLarge;
   }
   buffer[got] = '\0';
-  const void* nul = std::memchr(buffer, '\0', static_cast<size_t>(got));
+  *length = static_cast<int>(got);
+  return kIniLoaded;
+}
+
+}  // namespace
+
+int load_ini_file(const char* path, char* buffer, int* length) {
+  STATION_REQUIRE(path != nullptr && buffer != nullptr && length != nullptr);
+  const int loaded = load_text(path, buffer, length);
+  if (loaded != kIniLoaded) return loaded;
+  const void* nul = std::memchr(buffer, '\0', static_cast<size_t>(*length));
   if (nul != nullptr) {
     *length = static_cast<int>(static_cast<const char*>(nul) - buffer);
     return kIniHoldsNul;
   }
-  *length = static_cast<int>(got);
   return kIniLoaded;
 }
 
@@ -121,51 +142,54 @@ int parse_file(const char* section, const char* key, const char* text, IniPositi
   clear_positions(positions);
   const size_t section_length = std::strlen(section);
   const size_t key_length = std::strlen(key);
+  // A line's key is the text before its first '=', never starts a comment and holds no line
+  // end; a requested key that breaks one of these can match no line. Any other key matches
+  // exactly the lines that begin with it followed by '='.
+  const bool key_can_match = key[0] != ';' && std::strpbrk(key, "=\r\n") == nullptr;
 
   int i = 0;
-  while (text[i] != '\0') {
+  for (;;) {
+    // Every header begins with a '['; strchr passes over the other sections' bytes quickly.
+    const char* open = std::strchr(text + i, '[');
+    if (open == nullptr) return 0;
+    i = static_cast<int>(open - text);
     if (!is_header(text, i)) {
       ++i;
       continue;
     }
     // The name runs to the next ']' anywhere in the text, across line ends, or to its end.
+    // Names are short: a plain loop costs less than a library call.
     const int name = i + 1;
-    const char* close = std::strchr(text + name, ']');
-    const int name_end =
-        close ? static_cast<int>(close - text) : name + static_cast<int>(std::strlen(text + name));
+    int name_end = name;
+    while (text[name_end] != ']' && text[name_end] != '\0') ++name_end;
     if (static_cast<size_t>(name_end - name) != section_length ||
         std::memcmp(text + name, section, section_length) != 0) {
       i = name_end;
       continue;
     }
-    int body = close ? name_end + 1 : name_end;
+    int body = text[name_end] == ']' ? name_end + 1 : name_end;
     while (is_space(text[body])) ++body;
     positions->section_start = name;
     positions->section_end = body;
 
     int line = body;
     while (text[line] != '\0' && !is_header(text, line)) {
-      int eol = line;
-      int equals = -1;
-      while (text[eol] != '\0' && !is_line_end(text[eol])) {
-        if (equals < 0 && text[eol] == '=') equals = eol;
-        ++eol;
-      }
-      if (text[line] != ';' && equals > line && static_cast<size_t>(equals - line) == key_length &&
-          std::memcmp(text + line, key, key_length) == 0) {
+      if (key_can_match && std::strncmp(text + line, key, key_length) == 0 &&
+          text[line + static_cast<int>(key_length)] == '=') {
+        const int equals = line + static_cast<int>(key_length);
         positions->key_start = line;
         positions->key_end = equals - 1;
         positions->value_start = equals + 1;
-        positions->value_end = eol;
+        positions->value_end = line_end(text, equals + 1);
         return 1;
       }
       // One line-end byte only: the LF of a CR LF pair starts an empty line of its own.
+      const int eol = line_end(text, line);
       line = text[eol] != '\0' ? eol + 1 : eol;
     }
     // Either the end of the text or the next header, which may be this section again.
     i = line;
   }
-  return 0;
 }
 
 int read_profile_string(const char* section, const char* key, char* value, int size,
@@ -179,11 +203,11 @@ int read_profile_string(const char* section, const char* key, char* value, int s
   STATION_REQUIRE(value != nullptr && size >= 1 && path != nullptr);
 
   int length = 0;
-  const int loaded = load_ini_file(path, text, &length);
+  // A NUL-holding file is read as its text up to the NUL, which is where the search stops
+  // anyway, so a read need not look for one; a refused file reads as a missing one.
+  const int loaded = load_text(path, text, &length);
   IniPositions at;
-  // A NUL-holding file is read as its text up to the NUL; a refused one as a missing file.
-  const int found =
-      (loaded == kIniLoaded || loaded == kIniHoldsNul) && parse_file(section, key, text, &at) == 1;
+  const int found = loaded == kIniLoaded && parse_file(section, key, text, &at) == 1;
   if (!found) {
     if (default_value != nullptr) std::strncpy(value, default_value, static_cast<size_t>(size));
     delete[] text;

@@ -1,0 +1,40 @@
+#!/bin/sh
+# Benchmarks and footprint of the daemon: one key read and write of station.ini against the
+# floor (the file I/O itself), inih and iniparser; the port table load and the dispatcher in
+# process; round trips to the simulator over loopback against a TCP echo server; then the
+# sizes, heap and resident memory (bench/footprint). Prints tables with ratios and targets;
+# every run is also kept in build/bench.json. Arguments go to Google Benchmark (for example
+# --benchmark_filter=key); REPETITIONS (default 5) sets the repetitions behind each median.
+#
+# Runs in a private IPC and network namespace with loopback up, so that the simulator's
+# change notices, its port and the echo server stay there. Needs root (apt-get, unshare).
+set -eu
+cd "$(dirname "$0")/.."
+sh scripts/install-deps.sh >&2
+# The INI peers are needed here only, so they are installed here and not for CI.
+missing=""
+for p in libinih-dev libiniparser-dev; do
+  dpkg -s "$p" >/dev/null 2>&1 || missing="$missing $p"
+done
+if [ -n "$missing" ]; then
+  echo "installing:$missing" >&2
+  export DEBIAN_FRONTEND=noninteractive
+  apt-get update -qq
+  # shellcheck disable=SC2086
+  apt-get install -y -qq $missing >&2
+fi
+cmake --preset host >/dev/null
+cmake --build --preset host -j2 --target station_bench stationd-sim >/dev/null
+
+echo "machine: $(nproc) cores, $(grep -m1 'model name' /proc/cpuinfo | cut -d: -f2 | sed 's/^ //')," \
+  "$(awk '/MemTotal/ { printf "%.0f GiB", $2 / 1048576 }' /proc/meminfo), load $(cut -d' ' -f1-3 /proc/loadavg)," \
+  "$(uname -sr)"
+# shellcheck disable=SC2016
+exec unshare --ipc --net sh -c '
+  set -eu
+  ip link set lo up
+  build/host/bin/station_bench --sim=build/host/bin/stationd-sim \
+    --benchmark_repetitions="${REPETITIONS:-5}" --benchmark_enable_random_interleaving=true \
+    --benchmark_report_aggregates_only=true --benchmark_out=build/bench.json "$@"
+  sh bench/footprint
+' sh "$@"
