@@ -97,4 +97,4 @@ void register_tcp_benchmarks(const char* sim);
 void stop_tcp_benchmarks();
 
 // The footprint client: "--drive=PORT:COUNT". Exit status 0 when every reply came.
-int drive(const char* spec);
+int drive(const char* port_and_count);

@@ -9,9 +9,9 @@
 #include "bench_suite.h"
 #include "control_client.h"
 
-int drive(const char* spec) {
+int drive(const char* port_and_count) {
   unsigned port = 0, count = 0;
-  if (std::sscanf(spec, "%u:%u", &port, &count) != 2 || port == 0 || port > 65535) {
+  if (std::sscanf(port_and_count, "%u:%u", &port, &count) != 2 || port == 0 || port > 65535) {
     std::fprintf(stderr, "--drive=PORT:COUNT\n");
     return 2;
   }

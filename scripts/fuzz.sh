@@ -13,6 +13,7 @@ for target in build/fuzz/bin/*_fuzz; do
   echo "== fuzz $name for ${seconds}s"
   log=build/fuzz/$name.log
   if ! "$target" -max_total_time="$seconds" -rss_limit_mb=2048 -print_final_stats=1 \
+      -artifact_prefix="$(pwd)/build/fuzz/$name-" \
       "$scratch" "fuzz/corpus/$name" >"$log" 2>&1; then
     tail -n 60 "$log"
     echo "fuzz $name: FAILED"

@@ -11,6 +11,7 @@
 #include <cstring>
 #include <ctime>
 
+#include "alert/shell_value.h"
 #include "net/interface_address.h"
 #include "platform/root.h"
 #include "platform/shell.h"
@@ -125,8 +126,10 @@ int sendMailAll(const char* condition, int number, const char* new_config, const
   // Each address becomes one argument of the mail program.
   for (char* c = receivers; *c; ++c)
     if (*c == ';') *c = ' ';
-  alert_logf("sendMailAll(): call sendMail(%s, %s, %s, %d, 0, %s, %s)", receivers, sender,
-             condition, number, or_null(new_config), or_null(old_config));
+  alert_logf("sendMailAll(): call sendMail(%s, %s, %s, %d, 0, %s, %s)",
+             echo_quoted(receivers).c_str(), echo_quoted(sender).c_str(),
+             echo_quoted(condition).c_str(), number, echo_quoted(or_null(new_config)).c_str(),
+             echo_quoted(or_null(old_config)).c_str());
   return sendMail(receivers, sender, condition, number, 0, new_config, old_config);
 }
 
@@ -177,11 +180,22 @@ int sendMail(const char* receivers, const char* sender, const char* condition, i
   if (server[0] == '\0') return 0;  // the message file stays; no mail is sent
 
   const RootedPath program = rooted(kMailProgram);
-  if ((get_smtpAuth() & 0xFF) != 0) {
-    char user[33] = {};
-    char password[17] = {};
+  const bool authenticate = (get_smtpAuth() & 0xFF) != 0;
+  char user[33] = {};
+  char password[17] = {};
+  if (authenticate) {
     get_smtpUser(user);
     get_smtpPasswd(password);
+  }
+  // Every value lands bare in the command line (and in its echo): a value the shell would
+  // read as more than a word stops the mail, as a failing mail program would.
+  if (!shell_safe_value(server) || !shell_safe_value(sender) ||
+      !shell_safe_value(receivers, ' ') || !shell_safe_value(user) ||
+      !shell_safe_value(password)) {
+    alertLog(kShellRefused);
+    return 1;
+  }
+  if (authenticate) {
     std::snprintf(command, sizeof command, "%s -S %s -f %s -s \"%s\" -U %s -E %s %s < %s",
                   program.c_str(), server, sender, kMailSubject, user, password, receivers,
                   message_file);
@@ -280,7 +294,8 @@ int authenFailAlert(const char* condition) {
   sendSysLog(condition, nullptr, nullptr);
   int result = 0;
   if (get_emailAlert(2) == 1) {
-    alert_logf("authenFailAlert(): call sendMailAll(%s, 0, NULL, NULL)", condition);
+    alert_logf("authenFailAlert(): call sendMailAll(%s, 0, NULL, NULL)",
+               echo_quoted(condition).c_str());
     result = sendMailAll(condition, 0, nullptr, nullptr);
   }
   if (get_trapAlert(2) == 1) {
@@ -294,14 +309,16 @@ int addressChangeAlert(const char* condition, int number, const char* new_config
                        const char* old_config) {
   sendSysLog(condition, new_config, old_config);
   if (get_emailAlert(3) != 1) return 0;
-  alert_logf("addressChangeAlert(): call sendMailAll(%s, %d, %s, %s)", condition, number,
-             or_null(new_config), or_null(old_config));
+  alert_logf("addressChangeAlert(): call sendMailAll(%s, %d, %s, %s)",
+             echo_quoted(condition).c_str(), number, echo_quoted(or_null(new_config)).c_str(),
+             echo_quoted(or_null(old_config)).c_str());
   return sendMailAll(condition, number, new_config, old_config);
 }
 
 int passwdChangeAlert(const char* condition) {
   sendSysLog(condition, nullptr, nullptr);
   if (get_emailAlert(4) != 1) return 0;
-  alert_logf("passwdChangeAlert(): call sendMailAll(%s, 0, NULL, NULL)", condition);
+  alert_logf("passwdChangeAlert(): call sendMailAll(%s, 0, NULL, NULL)",
+             echo_quoted(condition).c_str());
   return sendMailAll(condition, 0, nullptr, nullptr);
 }

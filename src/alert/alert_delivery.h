@@ -12,6 +12,7 @@ constexpr const char kIpChangedEth0[] = "IP Address Changed (eth0)";
 constexpr const char kIpChangedEth1[] = "IP Address Changed (eth1)";
 
 // Appends "year/mm/dd hh:mm:ss: text" to the alert log through the shell; its exit status.
+// text goes inside echo "..." as it is: a value put into it must pass echo_quoted first.
 int alertLog(const char* text);
 // Alert-priority system-log message with the condition, for IP-change texts the new and old
 // configuration (either may be nullptr otherwise), sysName and sysLocation. Returns 0.
@@ -20,7 +21,9 @@ int sendSysLog(const char* condition, const char* new_config, const char* old_co
 // only logged. Result of sendMail.
 int sendMailAll(const char* condition, int number, const char* new_config, const char* old_config);
 // Writes the mail body to /tmp/mailmessage.N and starts the mail program on it. -1 when the
-// message file cannot be written, 0 when no SMTP server is set, 1 when the program was run.
+// message file cannot be written, 0 when no SMTP server is set, 1 when the program was run
+// or refused (server, sender, a blank-separated receiver, user or password that is not
+// shell_safe_value: the alert log says kShellRefused and nothing runs).
 int sendMail(const char* receivers, const char* sender, const char* condition, int number,
              int foreground, const char* new_config, const char* old_config);
 // Sends generic trap `kind` to snmpTrapServer; after a failure switches the default gateway

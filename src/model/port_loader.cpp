@@ -28,39 +28,37 @@ void load_tcp_delimiter(int port, unsigned char* b) {
   put_le16(static_cast<uint16_t>(get_tcp_deli_maxbyte(port)), b + kMaxByte);
 }
 
-void load_tcp_server_layout(int port, unsigned char* b) {
-  using namespace tcp_server_layout;
-  put_le16(static_cast<uint16_t>(get_com_local_port(port)), b + kLocalPort);
-  b[kIpFilter] = static_cast<unsigned char>(get_com_ip_filter(port));
-  get_com_source_ip(port, b + kSourceIp);
-  put_le32(static_cast<uint32_t>(get_com_max_connection(port)), b + kMaxConnection);
-}
+}  // namespace
 
-void load_tcp_client_layout(int port, unsigned char* b) {
-  using namespace tcp_client_layout;
-  get_com_des1_ip(port, b + kDes1Ip);
-  put_le16(static_cast<uint16_t>(get_com_des1_port(port)), b + kDes1Port);
-  b[kDes2Enable] = static_cast<unsigned char>(get_com_des2_enable(port));
-  get_com_des2_ip(port, b + kDes2Ip);
-  put_le16(static_cast<uint16_t>(get_com_des2_port(port)), b + kDes2Port);
-}
-
-void load_udp_layout(int port, unsigned char* b) {
-  using namespace udp_layout;
-  const int local_port = get_com_udp_local_port(port);
-  std::printf("get all, udp port=%d\n", local_port);
-  put_le16(static_cast<uint16_t>(local_port), b + kLocalPort);
-  for (int e = 1; e <= kEntryCount; ++e) {
-    unsigned char* entry_bytes = b + entry(e);
-    // Destination 1 is always in use; station.ini's enable key for it is never read.
-    entry_bytes[kEnable] = e == 1 ? 1 : static_cast<unsigned char>(get_com_udp_enable(port, e));
-    put_le16(static_cast<uint16_t>(get_com_udp_des_port(port, e)), entry_bytes + kDesPort);
-    get_com_udp_des_be_ip(port, entry_bytes + kBeginIp, e);
-    get_com_udp_des_ed_ip(port, entry_bytes + kEndIp, e);
+void read_link_layout(int port, int mode, unsigned char* b, bool report_udp_port) {
+  if (mode == kLinkTcpServer) {
+    using namespace tcp_server_layout;
+    put_le16(static_cast<uint16_t>(get_com_local_port(port)), b + kLocalPort);
+    b[kIpFilter] = static_cast<unsigned char>(get_com_ip_filter(port));
+    get_com_source_ip(port, b + kSourceIp);
+    put_le32(static_cast<uint32_t>(get_com_max_connection(port)), b + kMaxConnection);
+  } else if (mode == kLinkTcpClient) {
+    using namespace tcp_client_layout;
+    get_com_des1_ip(port, b + kDes1Ip);
+    put_le16(static_cast<uint16_t>(get_com_des1_port(port)), b + kDes1Port);
+    b[kDes2Enable] = static_cast<unsigned char>(get_com_des2_enable(port));
+    get_com_des2_ip(port, b + kDes2Ip);
+    put_le16(static_cast<uint16_t>(get_com_des2_port(port)), b + kDes2Port);
+  } else if (mode == kLinkUdp) {
+    using namespace udp_layout;
+    const int local_port = get_com_udp_local_port(port);
+    if (report_udp_port) std::printf("get all, udp port=%d\n", local_port);
+    put_le16(static_cast<uint16_t>(local_port), b + kLocalPort);
+    for (int e = 1; e <= kEntryCount; ++e) {
+      unsigned char* entry_bytes = b + entry(e);
+      // Destination 1 is always in use; station.ini's enable key for it is never read.
+      entry_bytes[kEnable] = e == 1 ? 1 : static_cast<unsigned char>(get_com_udp_enable(port, e));
+      put_le16(static_cast<uint16_t>(get_com_udp_des_port(port, e)), entry_bytes + kDesPort);
+      get_com_udp_des_be_ip(port, entry_bytes + kBeginIp, e);
+      get_com_udp_des_ed_ip(port, entry_bytes + kEndIp, e);
+    }
   }
 }
-
-}  // namespace
 
 void load_port_record(PortTable* table, int index) {
   PortRecord& record = table->records[index];
@@ -89,19 +87,7 @@ void load_port_record(PortTable* table, int index) {
   s.tcp_mode = static_cast<uint8_t>(tcp_mode == 0 ? 2 : tcp_mode);
 
   s.link_mode = static_cast<uint8_t>(get_com_link_mode(port) + 1);
-  switch (s.link_mode) {
-    case kLinkTcpServer:
-      load_tcp_server_layout(port, s.link_settings);
-      break;
-    case kLinkTcpClient:
-      load_tcp_client_layout(port, s.link_settings);
-      break;
-    case kLinkUdp:
-      load_udp_layout(port, s.link_settings);
-      break;
-    default:
-      break;
-  }
+  read_link_layout(port, s.link_mode, s.link_settings, true);
 
   s.option99 = 2;
   s.alias_tag = 1;

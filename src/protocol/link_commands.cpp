@@ -10,6 +10,7 @@
 #include <cstring>
 
 #include "common/byte_order.h"
+#include "model/port_loader.h"
 #include "protocol/command_handlers.h"
 #include "protocol/frame_codec.h"
 #include "service/session.h"
@@ -132,31 +133,7 @@ void write_udp_keys(int port, const unsigned char* b) {
 int read_link_payload(int port, int q, unsigned char* out) {
   std::memset(out, 0, kLinkPayloadMax);
   out[0] = static_cast<unsigned char>(q);
-  unsigned char* b = out + 1;
-  if (q == kLinkTcpServer) {
-    using namespace tcp_server_layout;
-    put_le16(static_cast<uint16_t>(get_com_local_port(port)), b + kLocalPort);
-    b[kIpFilter] = static_cast<unsigned char>(get_com_ip_filter(port));
-    get_com_source_ip(port, b + kSourceIp);
-    put_le32(static_cast<uint32_t>(get_com_max_connection(port)), b + kMaxConnection);
-  } else if (q == kLinkTcpClient) {
-    using namespace tcp_client_layout;
-    get_com_des1_ip(port, b + kDes1Ip);
-    put_le16(static_cast<uint16_t>(get_com_des1_port(port)), b + kDes1Port);
-    b[kDes2Enable] = static_cast<unsigned char>(get_com_des2_enable(port));
-    get_com_des2_ip(port, b + kDes2Ip);
-    put_le16(static_cast<uint16_t>(get_com_des2_port(port)), b + kDes2Port);
-  } else {
-    using namespace udp_layout;
-    put_le16(static_cast<uint16_t>(get_com_udp_local_port(port)), b + kLocalPort);
-    for (int e = 1; e <= kEntryCount; ++e) {
-      unsigned char* entry_bytes = b + entry(e);
-      entry_bytes[kEnable] = e == 1 ? 1 : static_cast<unsigned char>(get_com_udp_enable(port, e));
-      put_le16(static_cast<uint16_t>(get_com_udp_des_port(port, e)), entry_bytes + kDesPort);
-      get_com_udp_des_be_ip(port, entry_bytes + kBeginIp, e);
-      get_com_udp_des_ed_ip(port, entry_bytes + kEndIp, e);
-    }
-  }
+  read_link_layout(port, q, out + 1, false);
   return link_payload_length(q);
 }
 

@@ -3,6 +3,7 @@
 #include <arpa/inet.h>
 #include <fcntl.h>
 #include <netinet/in.h>
+#include <netinet/tcp.h>
 #include <poll.h>
 #include <sched.h>
 #include <signal.h>
@@ -274,6 +275,12 @@ bool ControlClient::connect(const char* address, uint16_t port, int receive_buff
   if (fd_ < 0) return false;
   if (receive_buffer > 0)
     setsockopt(fd_, SOL_SOCKET, SO_RCVBUF, &receive_buffer, sizeof receive_buffer);
+  // Each send leaves at once. Otherwise Nagle's rule holds a small send back while the one
+  // before is unacknowledged (the daemon answers stray bytes with nothing, so its ACK is
+  // delayed), and the held bytes go out joined with the next send: a test that splits a
+  // frame over two sends would then see it whole.
+  const int on = 1;
+  setsockopt(fd_, IPPROTO_TCP, TCP_NODELAY, &on, sizeof on);
   sockaddr_in sin{};
   sin.sin_family = AF_INET;
   sin.sin_port = htons(port);

@@ -1,7 +1,7 @@
 // stationd-sim: the device's daemon on a PC, against a device root folder. Prepares the root
 // (folders, stand-ins for the device's programs, a unit fresh from manufacturing when the
-// EEPROM image is missing), then runs the daemon beside a stand-in for the serial-forwarding
-// side until SIGTERM or SIGINT.
+// EEPROM image is missing; with --peers the stand-ins that deliver traps and mail), then runs
+// the daemon beside a stand-in for the serial-forwarding side until SIGTERM or SIGINT.
 #include <netinet/in.h>
 #include <sys/socket.h>
 #include <unistd.h>
@@ -12,6 +12,7 @@
 #include <cstring>
 
 #include "manufacturing_image.h"
+#include "peers.h"
 #include "platform/device_root.h"
 #include "platform/root.h"
 #include "service/control_loop.h"
@@ -20,16 +21,22 @@
 namespace {
 
 constexpr char kUsage[] =
-    "usage: stationd-sim --root DIR [--port N] [--prepare-only]\n"
+    "usage: stationd-sim --root DIR [--port N] [--prepare-only] [--peers] [--no-forwarder]\n"
     "  --root DIR       the folder that plays the device's file system (not /)\n"
     "  --port N         control port (default 55960)\n"
     "  --prepare-only   prepare the root, a new unit included when it has no EEPROM image,"
-    " then exit\n";
+    " then exit\n"
+    "  --peers          traps go to net-snmp's snmptrap and mail to an SMTP server, for\n"
+    "                   loopback or addresses of this network namespace only\n"
+    "  --no-forwarder   (tests) no stand-in for the serial-forwarding side: queue 1234 is\n"
+    "                   neither created nor read, so a test can leave it missing or full\n";
 
 struct Options {
   const char* root = nullptr;
   unsigned port = kControlPort;
   bool prepare_only = false;
+  bool peers = false;
+  bool with_forwarder = true;
 };
 
 bool parse_port(const char* text, unsigned* port) {
@@ -49,6 +56,10 @@ bool parse(int argc, char** argv, Options* options) {
       if (!parse_port(argv[++i], &options->port)) return false;
     } else if (std::strcmp(argv[i], "--prepare-only") == 0) {
       options->prepare_only = true;
+    } else if (std::strcmp(argv[i], "--peers") == 0) {
+      options->peers = true;
+    } else if (std::strcmp(argv[i], "--no-forwarder") == 0) {
+      options->with_forwarder = false;
     } else {
       return false;
     }
@@ -94,6 +105,11 @@ int main(int argc, char** argv) {
     return 2;
   }
   if (prepare_device_root(options.root) != 0) return 1;
+  // The peer stand-ins live only as long as --peers is given: a later run without it gets
+  // the recording-only ones back.
+  if (options.peers ? install_peer_stand_ins() != 0
+                    : remove_peer_stand_ins() == 1 && prepare_device_root(options.root) != 0)
+    return 1;
   if (!options.prepare_only && !port_is_free(options.port)) {
     std::fprintf(stderr, "stationd-sim: port %u is in use\n", options.port);
     return 1;
@@ -101,5 +117,5 @@ int main(int argc, char** argv) {
   remove_stale_eeprom_lock();
   if (make_fresh_unit_if_missing() < 0) return 1;
   if (options.prepare_only) return 0;
-  return supervise(static_cast<uint16_t>(options.port)) == 0 ? 0 : 1;
+  return supervise(static_cast<uint16_t>(options.port), options.with_forwarder) == 0 ? 0 : 1;
 }

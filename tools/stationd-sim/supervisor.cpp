@@ -50,9 +50,9 @@ void end_child(pid_t pid, bool reaped) {
 
 }  // namespace
 
-int supervise(uint16_t listen_port) {
+int supervise(uint16_t listen_port, bool with_forwarder) {
   bool created = false;
-  const int queue = open_forwarder_queue(&created);
+  const int queue = with_forwarder ? open_forwarder_queue(&created) : 0;
   if (queue < 0) {
     std::fprintf(stderr, "stationd-sim: message queue 1234: %s\n", std::strerror(errno));
     return -1;
@@ -66,8 +66,10 @@ int supervise(uint16_t listen_port) {
 
   const pid_t parent = getpid();
   std::fflush(nullptr);
-  const pid_t forwarder = fork();
-  if (forwarder == 0) {
+  // Without the forwarder the queue is left to the caller: missing, or filled and drained
+  // by a test, as the device's other program might leave it.
+  const pid_t forwarder = with_forwarder ? fork() : 0;
+  if (with_forwarder && forwarder == 0) {
     become_child(parent, old_mask);
     run_forwarder(queue);
   }
@@ -93,7 +95,7 @@ int supervise(uint16_t listen_port) {
       if (s != SIGCHLD) break;
       int status = 0;
       const pid_t pid = waitpid(-1, &status, WNOHANG);
-      if (pid != daemon && pid != forwarder) continue;
+      if (pid <= 0 || (pid != daemon && pid != forwarder)) continue;
       (pid == daemon ? daemon_reaped : forwarder_reaped) = true;
       char why[40];
       status_text(status, why, sizeof why);

@@ -9,5 +9,6 @@
 // and waits. On SIGTERM, SIGINT or SIGHUP: sends SIGTERM to both children, reaps them,
 // removes the queue when this run created it and returns 0. When a child ends first, the
 // other is ended the same way and the result is 1. -1 when the queue or a child cannot be
-// had (one line on stderr).
-int supervise(uint16_t listen_port);
+// had (one line on stderr). Without with_forwarder (a test switch) there is only the daemon
+// and queue 1234 is neither opened nor created nor removed.
+int supervise(uint16_t listen_port, bool with_forwarder);

@@ -242,4 +242,69 @@ TEST_F(AlertDelivery, StartAlertFollowsTheWarmStartFlagAndClearsIt) {
   }
 }
 
+// Values the shell would read never reach it: the mail command is refused and logged, the
+// alert log shows every value and text literally, quad keys come out as plain numbers.
+// (A backslash before z: dash's echo would read "\\b" as an escape of its own.)
+TEST_F(AlertDelivery, UnsafeValuesNeverReachTheShell) {
+  const std::vector<std::string> hostile = {"x;touch pwned", "$(touch pwned)", "`touch pwned`",
+                                            "a\"b'c",        "x|touch pwned",  "x&&touch pwned",
+                                            "x>pwned",       "a\\z",           "*", "a b"};
+  const std::vector<std::pair<std::string, std::string>> smtp = {
+      {"smtpServer", "127.0.0.1"}, {"sender", "dev@example.com"},
+      {"receiver", "ops@example.com;boss@example.com"}, {"smtpAuth", "1"},
+      {"smtpUser", "mailer"}, {"smtpPasswd", "secret"}};
+  testing::internal::CaptureStdout();
+  for (const auto& [key, ordinary] : smtp) {
+    for (const std::string& value : hostile) {
+      // The format's own separators: ';' and ' ' only split the receivers.
+      if (key == "smtpAuth" || (key == "receiver" && (value == hostile[0] || value == "a b")))
+        continue;
+      SCOPED_TRACE(key + "=" + value);
+      std::string text = "[SNMP]\nsysName=unit7\nsysLocation=lab\n[SMTP]\n";
+      for (const auto& [k, v] : smtp) text += k + "=" + (k == key ? value : v) + "\n";
+      ini(text);
+      std::filesystem::remove(at("/var/log/programs.log"));
+      std::filesystem::remove(at("/var/log/alertd.log"));
+      EXPECT_EQ(sendMailAll("Cold Start", 0, nullptr, nullptr), 1);
+      EXPECT_EQ(programs(), Lines{"rtc2systime"});
+      EXPECT_EQ(alert_log().back(), "shell command refused: unsafe value");
+      if (key == "sender" || key == "receiver") {
+        EXPECT_NE(alert_log()[0].find(value), std::string::npos) << alert_log()[0];
+      }
+    }
+  }
+  testing::internal::GetCapturedStdout();
+  EXPECT_FALSE(file_exists(at("/tmp/email")));
+
+  // Texts handed to the routines are logged literally; the ordinary mail still runs.
+  std::string text_ini = mail_ini("emailAlert2=1\ntrapAlert2=1\nemailAlert3=1\nemailAlert4=1\n");
+  text_ini.replace(text_ini.find("unit7"), 5, "$(touch pwned)");
+  text_ini.replace(text_ini.find("127.0.0.1"), 9, "1.2.3.4;touch pwned");
+  ini(text_ini);
+  const std::string text = "Changed \"$(touch pwned)\" `touch pwned` \\ $HOME end";
+  std::filesystem::remove(at("/var/log/programs.log"));
+  testing::internal::CaptureStdout();
+  EXPECT_EQ(addressChangeAlert(text.c_str(), 3, "$(x)", "`y`"), 1);
+  EXPECT_EQ(passwdChangeAlert(text.c_str()), 1);
+  authenFailAlert(text.c_str());
+  testing::internal::GetCapturedStdout();
+  const Lines log = alert_log();
+  const auto logged = [&](const std::string& line) {
+    return std::find(log.begin(), log.end(), line) != log.end();
+  };
+  EXPECT_TRUE(logged("addressChangeAlert(): call sendMailAll(" + text + ", 3, $(x), `y`)"));
+  EXPECT_TRUE(logged("sendMailAll(): call sendMail(" + kReceivers + ", dev@example.com, " + text +
+                     ", 3, 0, $(x), `y`)"));
+  EXPECT_TRUE(logged("passwdChangeAlert(): call sendMailAll(" + text + ", 0, NULL, NULL)"));
+  EXPECT_TRUE(logged("authenFailAlert(): call sendMailAll(" + text + ", 0, NULL, NULL)"));
+  EXPECT_EQ(syslog_text(), text + ", SysName: $(touch pwned), SysLocation: lab");
+  EXPECT_TRUE(ran("mail " + kMailArgs + kReceivers));
+  for (const std::string& line : programs())
+    EXPECT_TRUE(std::regex_match(line, std::regex(R"(rtc2systime|mail .*|snmptrap -v1 -c ormolu )"
+                                                  R"(\d+\.\d+\.\d+\.\d+ 0 127\.0\.0\.5 4 0 )")))
+        << line;
+  mail_record();
+  EXPECT_FALSE(file_exists(at("/pwned")));
+}
+
 }  // namespace

@@ -1,0 +1,439 @@
+// The commands of stationctl over one logged-in connection: show, set, apply, diff, raw.
+#include <cerrno>
+#include <cstdio>
+#include <cstring>
+#include <fstream>
+#include <sstream>
+
+#include "cli.h"
+#include "client/json.h"
+#include "client/port_fields.h"
+#include "client/port_json.h"
+#include "protocol/frame_codec.h"
+
+namespace {
+
+constexpr int kRawGraceMs = 300;         // raw: how long to wait for replies nobody expected
+constexpr std::size_t kPasswordMax = 8;  // the unit keeps 8 characters of a password
+constexpr std::size_t kAliasMax = 31;
+
+struct Session {
+  ControlConnection conn;
+  int timeout_s = 10;
+};
+
+int transport_failure(const Session& s, ClientStatus status) {
+  switch (status) {
+    case ClientStatus::kTimedOut:
+      return fail(kExitConnection, "no reply from " + s.conn.address + " within " +
+                                       std::to_string(s.timeout_s) + " s");
+    case ClientStatus::kClosed:
+      return fail(kExitConnection, s.conn.address + " closed the connection");
+    case ClientStatus::kBadRequest:
+      return fail(kExitUsage, "the request cannot be sent: it holds the bytes FF F0, or is too long");
+    default:
+      return fail(kExitConnection, "connection to " + s.conn.address + " failed (" +
+                                       client_status_text(status) + ")");
+  }
+}
+
+// Connects and logs in. kExitOk, or the status of the failure, its message printed.
+int open_session(const Args& args, const std::string& password, Session* s) {
+  s->timeout_s = args.timeout_s;
+  std::string why;
+  if (client_connect(&s->conn, args.host, args.tcp_port, args.timeout_s * 1000, &why) !=
+      ClientStatus::kOk)
+    return fail(kExitConnection, "cannot connect to " + s->conn.address + ": " + why);
+  bool accepted = false;
+  const ClientStatus status = client_login(&s->conn, args.user, password, &accepted);
+  if (status != ClientStatus::kOk) return transport_failure(*s, status);
+  if (!accepted)
+    return fail(kExitLogin, "login refused by " + s->conn.address +
+                                (args.user.empty() ? "" : " for user " + args.user));
+  return kExitOk;
+}
+
+int read_port(Session* s, int port, unsigned parts, PortView* view) {
+  std::vector<ReplyGroup> groups;
+  const ClientStatus status = client_exchange(&s->conn, read_requests(port, parts), &groups);
+  if (status != ClientStatus::kOk) return transport_failure(*s, status);
+  std::string why;
+  switch (decode_read(groups, port, parts, view, &why)) {
+    case ReadOutcome::kOk:
+      return kExitOk;
+    case ReadOutcome::kRefused:
+      return fail(kExitRefused, "the unit refused " + why);
+    case ReadOutcome::kUnexpected:
+      break;
+  }
+  return fail(kExitConnection, why + " from " + s->conn.address);
+}
+
+std::string eth0_only(const Session& s) {
+  return "the unit changes its stored addresses only for a session that arrived on its eth0, "
+         "and " +
+         s.conn.address + " is not eth0's address: connect to the unit's eth0 address";
+}
+
+Request select_port(int port) { return Request{94, {static_cast<unsigned char>(port)}}; }
+
+// Selects the port and sends the requests in one buffer; every reply must confirm its request.
+int send_changes(Session* s, int port, const std::vector<Request>& requests) {
+  std::vector<Request> all = {select_port(port)};
+  all.insert(all.end(), requests.begin(), requests.end());
+  std::vector<ReplyGroup> groups;
+  const ClientStatus status = client_exchange(&s->conn, all, &groups);
+  if (status != ClientStatus::kOk) return transport_failure(*s, status);
+  std::size_t failed = 0;
+  std::string why;
+  switch (check_change_replies(all, groups, &failed, &why)) {
+    case ReadOutcome::kOk:
+      return kExitOk;
+    case ReadOutcome::kRefused:
+      if (all[failed].code == 88) return fail(kExitRefused, eth0_only(*s));
+      return fail(kExitRefused, "the unit refused " + why + " (code " +
+                                    std::to_string(all[failed].code) + ")");
+    case ReadOutcome::kUnexpected:
+      break;
+  }
+  return fail(kExitRefused, "the unit did not take the change: " + why);
+}
+
+// plan_edits, with the layout query when a new link mode's settings must be read first.
+int plan(Session* s, int port, PortView* current, const std::vector<Edit>& edits,
+         bool changed_only, EditPlan* out, const std::string& context = "") {
+  std::string error;
+  if (!plan_edits(*current, edits, changed_only, out, &error))
+    return fail(kExitUsage, context + error);
+  if (out->needs_layout == 0) return kExitOk;
+  std::vector<ReplyGroup> groups;
+  const ClientStatus status =
+      client_exchange(&s->conn, {select_port(port), layout_query(out->needs_layout)}, &groups);
+  if (status != ClientStatus::kOk) return transport_failure(*s, status);
+  const ReplyGroup& g = groups[1];
+  if (g.size() != 1 || g[0].code != 192 || g[0].data.empty() ||
+      g[0].data[0] != out->needs_layout || !decode_layout(g[0].data, &current->link))
+    return fail(kExitConnection, "unexpected reply to link-mode from " + s->conn.address);
+  if (!plan_edits(*current, edits, changed_only, out, &error))
+    return fail(kExitUsage, context + error);
+  return out->needs_layout == 0 ? kExitOk
+                                : fail(kExitConnection, "link layout unknown after reading it");
+}
+
+// The options of each set command and the fields they change.
+struct OptionField {
+  const char* option;
+  const char* field;  // for the options after --entry: the entry's field
+};
+
+constexpr OptionField kSerialOptions[] = {{"baud", "serial.baud"},
+                                          {"data-bits", "serial.data_bits"},
+                                          {"parity", "serial.parity"},
+                                          {"stop-bits", "serial.stop_bits"},
+                                          {"flow", "serial.flow"}};
+constexpr OptionField kServerOptions[] = {{"local-port", "link.local_port"},
+                                          {"ip-filter", "link.ip_filter"},
+                                          {"source-ip", "link.source_ip"},
+                                          {"max-connections", "link.max_connections"}};
+constexpr OptionField kClientOptions[] = {{"dest1-ip", "link.dest1_ip"},
+                                          {"dest1-port", "link.dest1_port"},
+                                          {"dest2", "link.dest2_enable"},
+                                          {"dest2-ip", "link.dest2_ip"},
+                                          {"dest2-port", "link.dest2_port"}};
+constexpr OptionField kUdpOptions[] = {{"local-port", "link.local_port"},
+                                       {"enable", "enable"},
+                                       {"dest-port", "port"},
+                                       {"begin-ip", "begin_ip"},
+                                       {"end-ip", "end_ip"}};
+constexpr OptionField kDelimiterOptions[] = {
+    {"flag", "flag"}, {"timer", "timer"}, {"chars", "chars"}, {"max-bytes", "max_bytes"}};
+constexpr OptionField kSnmpOptions[] = {
+    {"name", "snmp.name"}, {"location", "snmp.location"}, {"contact", "snmp.contact"}};
+constexpr OptionField kNetOptions[] = {
+    {"ip", "net.ip"}, {"gateway", "net.gateway"}, {"netmask", "net.netmask"}};
+
+// What a set command line asks for.
+struct SetRequest {
+  std::vector<Edit> edits;
+  std::vector<std::pair<std::string, std::string>> option_of;  // field, "--option"
+  std::vector<Request> extra;  // alias and password: outside the field table
+  bool wants_new_password = false;
+};
+
+template <std::size_t N>
+bool take_options(const Args& args, const OptionField (&table)[N], const std::string& prefix,
+                  bool udp_entries, SetRequest* out, std::string* error) {
+  int entry = 0;
+  for (const auto& [name, value] : args.options) {
+    if (udp_entries && name == "entry") {
+      if (value.size() != 1 || value[0] < '1' || value[0] > '8')
+        return (*error = "--entry: " + value + " is not a UDP entry (1 to 8)"), false;
+      entry = value[0] - '0';
+      continue;
+    }
+    const OptionField* f = nullptr;
+    for (const OptionField& o : table)
+      if (name == o.option) f = &o;
+    if (!f) return (*error = "--" + name + " is not an option of this command"), false;
+    std::string field = prefix + f->field;
+    if (udp_entries && name != "local-port") {
+      if (entry == 0) return (*error = "--" + name + " needs --entry K before it"), false;
+      field = "link.entries[" + std::to_string(entry) + "]." + f->field;
+    }
+    out->edits.push_back(Edit{field, value});
+    out->option_of.emplace_back(field, "--" + name);
+  }
+  return true;
+}
+
+bool no_options(const Args& args, std::string* error) {
+  if (args.options.empty()) return true;
+  *error = "--" + args.options[0].first + " is not an option of this command";
+  return false;
+}
+
+bool build_set(const Args& args, SetRequest* out, std::string* error) {
+  const std::vector<std::string>& w = args.words;
+  const std::string what = w.size() > 1 ? w[1] : "";
+  const std::string arg = w.size() > 2 ? w[2] : "";
+  std::size_t words = 2;  // words the command uses
+  bool ok = true;
+  if (what == "serial") {
+    ok = take_options(args, kSerialOptions, "", false, out, error);
+  } else if (what == "interface" || what == "tcp-mode") {
+    ok = no_options(args, error);
+    words = 3;
+    out->edits.push_back(Edit{what == "interface" ? "interface" : "tcp_mode", arg});
+    if (arg.empty()) return (*error = "set " + what + " needs a value"), false;
+  } else if (what == "link") {
+    words = 3;
+    out->edits.push_back(Edit{"link.mode", arg});
+    if (arg == "tcp-server")
+      ok = take_options(args, kServerOptions, "", false, out, error);
+    else if (arg == "tcp-client")
+      ok = take_options(args, kClientOptions, "", false, out, error);
+    else if (arg == "udp")
+      ok = take_options(args, kUdpOptions, "", true, out, error);
+    else
+      return (*error = "set link: tcp-server, tcp-client or udp"), false;
+  } else if (what == "delimiter") {
+    words = 3;
+    if (arg != "uart" && arg != "tcp") return (*error = "set delimiter: uart or tcp"), false;
+    ok = take_options(args, kDelimiterOptions, "delimiters." + arg + ".", false, out, error);
+  } else if (what == "alias") {
+    words = 3;
+    ok = no_options(args, error);
+    if (w.size() < 3) return (*error = "set alias needs the text"), false;
+    if (arg.size() > kAliasMax) return (*error = "alias: at most 31 characters"), false;
+    out->extra.push_back(text_request(1, arg));
+  } else if (what == "snmp") {
+    ok = take_options(args, kSnmpOptions, "", false, out, error);
+  } else if (what == "net") {
+    ok = take_options(args, kNetOptions, "", false, out, error);
+  } else if (what == "password") {
+    for (const auto& [name, value] : args.options)
+      if (name != "new-password-file")
+        return (*error = "--" + name + " is not an option of this command"), false;
+    out->wants_new_password = true;
+  } else {
+    *error = what.empty() ? "set what? (stationctl set --help)"
+                          : "cannot set " + what + " (stationctl set --help)";
+    return false;
+  }
+  if (!ok) return false;
+  if (w.size() > words) return (*error = "unexpected " + w[words]), false;
+  if (out->edits.empty() && out->extra.empty() && !out->wants_new_password)
+    return (*error = "set " + what + ": nothing to set (stationctl set " + what + " --help)"), false;
+  return true;
+}
+
+// Messages name the option a person typed rather than the field behind it.
+std::string in_option_terms(const SetRequest& set, const std::string& message) {
+  for (const auto& [field, option] : set.option_of)
+    if (message.rfind(field, 0) == 0) return option + message.substr(field.size());
+  return message;
+}
+
+bool read_text_file(const std::string& path, std::string* text, std::string* error) {
+  std::ifstream in(path, std::ios::binary);
+  if (!in) {
+    *error = "cannot read " + path + ": " + std::strerror(errno);
+    return false;
+  }
+  std::ostringstream s;
+  s << in.rdbuf();
+  *text = s.str();
+  return true;
+}
+
+// Quotes a value that would read ambiguously in a diff line.
+std::string shown(const std::string& value) {
+  return value.empty() || value.find(' ') != std::string::npos ? json_quote(value) : value;
+}
+
+bool parse_hex(const std::vector<std::string>& words, std::vector<unsigned char>* bytes) {
+  std::string digits;
+  for (std::size_t i = 1; i < words.size(); ++i)
+    for (char c : words[i])
+      if (c != ' ' && c != ':') digits.push_back(c);
+  if (digits.empty() || digits.size() % 2 != 0) return false;
+  const auto nibble = [](char c) {
+    return c >= '0' && c <= '9'   ? c - '0'
+           : c >= 'a' && c <= 'f' ? c - 'a' + 10
+           : c >= 'A' && c <= 'F' ? c - 'A' + 10
+                                  : -1;
+  };
+  for (std::size_t i = 0; i < digits.size(); i += 2) {
+    const int hi = nibble(digits[i]), lo = nibble(digits[i + 1]);
+    if (hi < 0 || lo < 0) return false;
+    bytes->push_back(static_cast<unsigned char>(hi * 16 + lo));
+  }
+  return true;
+}
+
+void print_frame(const ReplyFrame& f) {
+  std::string data = hex_bytes(f.data.data(), f.data.size(), " ");
+  if (f.code == kErrorReplyCode && f.data.size() == 1)
+    data += std::string("  (") + command_name(f.data[0]) + " refused)";
+  char head[32];
+  std::snprintf(head, sizeof head, "%3d %-15s ", f.code, command_name(f.code));
+  std::string line = head + data;
+  while (line.back() == ' ') line.pop_back();
+  std::puts(line.c_str());
+}
+
+}  // namespace
+
+int run_show(const Args& args) {
+  std::string error, password;
+  if (args.words.size() > 1) return fail(kExitUsage, "unexpected " + args.words[1]);
+  if (!no_options(args, &error)) return fail(kExitUsage, error);
+  if (!login_password(args.password_file, &password, &error)) return fail(kExitUsage, error);
+  Session s;
+  PortView view;
+  if (int st = open_session(args, password, &s)) return st;
+  if (int st = read_port(&s, args.port, kReadAll, &view)) return st;
+  std::fputs((args.json ? port_view_json(view) : show_table(view)).c_str(), stdout);
+  return kExitOk;
+}
+
+int run_set(const Args& args) {
+  SetRequest set;
+  std::string error, password, fresh;
+  if (args.json) return fail(kExitUsage, "--json is not an option of set");
+  if (!build_set(args, &set, &error) || !check_edit_values(set.edits, &error))
+    return fail(kExitUsage, in_option_terms(set, error));
+  if (set.wants_new_password) {
+    if (!new_password(args.options.empty() ? "" : args.options[0].second, &fresh, &error))
+      return fail(kExitUsage, error);
+    if (fresh.size() > kPasswordMax)
+      return fail(kExitUsage, "the new password is longer than 8 characters: the unit keeps 8, "
+                              "and the longer one would never log in");
+    if (fresh.find(' ') != std::string::npos)
+      return fail(kExitUsage, "the new password holds a space: the unit would read a login "
+                              "with it as a user name and a password");
+    set.extra.push_back(text_request(9, fresh));
+  }
+  if (!login_password(args.password_file, &password, &error)) return fail(kExitUsage, error);
+
+  Session s;
+  if (int st = open_session(args, password, &s)) return st;
+  PortView current;
+  current.port = args.port;
+  const unsigned parts = reads_for_edits(set.edits);
+  if (parts != 0)
+    if (int st = read_port(&s, args.port, parts, &current)) return st;
+  EditPlan p;
+  if (int st = plan(&s, args.port, &current, set.edits, false, &p)) return st;
+  p.requests.insert(p.requests.end(), set.extra.begin(), set.extra.end());
+  return send_changes(&s, args.port, p.requests);
+}
+
+int run_apply(const Args& args, bool only_diff) {
+  const char* command = only_diff ? "diff" : "apply";
+  std::string error, text, password;
+  if (args.words.size() != 2)
+    return fail(kExitUsage, std::string(command) + " needs one FILE.json");
+  if (!no_options(args, &error)) return fail(kExitUsage, error);
+  if (only_diff && args.json) return fail(kExitUsage, "--json is not an option of diff");
+  const std::string& file = args.words[1];
+  JsonValue json;
+  std::vector<Edit> edits;
+  if (!read_text_file(file, &text, &error)) return fail(kExitUsage, error);
+  // The values are checked against the port's: one it already holds is not sent.
+  if (!json_parse(text, &json, &error) || !json_edits(json, &edits, &error))
+    return fail(kExitUsage, file + ": " + error);
+  if (!login_password(args.password_file, &password, &error)) return fail(kExitUsage, error);
+
+  Session s;
+  PortView current;
+  if (int st = open_session(args, password, &s)) return st;
+  if (int st = read_port(&s, args.port, kReadAll, &current)) return st;
+  EditPlan p;
+  if (only_diff) {
+    if (!plan_edits(current, edits, true, &p, &error)) return fail(kExitUsage, file + ": " + error);
+    bool differs = false;
+    for (const FieldChange& c : p.changes) {
+      if (!c.differs) continue;
+      differs = true;
+      std::printf("%s: %s -> %s\n", c.field.c_str(), shown(c.from).c_str(), shown(c.to).c_str());
+    }
+    return differs ? kExitDiffers : kExitOk;
+  }
+  if (int st = plan(&s, args.port, &current, edits, true, &p, file + ": ")) return st;
+  for (const Request& r : p.requests)
+    if (r.code == 88 && !current.has_net) return fail(kExitRefused, eth0_only(s));
+  if (!p.requests.empty())
+    if (int st = send_changes(&s, args.port, p.requests)) return st;
+  PortView result;
+  if (int st = read_port(&s, args.port, kReadAll, &result)) return st;
+  std::fputs((args.json ? port_view_json(result) : show_table(result)).c_str(), stdout);
+  return kExitOk;
+}
+
+int run_raw(const Args& args) {
+  std::string error, password;
+  std::vector<unsigned char> bytes;
+  if (!no_options(args, &error) || args.json)
+    return fail(kExitUsage, args.json ? "--json is not an option of raw" : error);
+  if (!parse_hex(args.words, &bytes))
+    return fail(kExitUsage, "raw needs frames as an even number of hex digits, such as fffa2c5e00fff0");
+  if (bytes.size() > kMaxRequestBytes)
+    return fail(kExitUsage, "more than 1024 bytes: the unit reads at most 1024 at once");
+  if (!login_password(args.password_file, &password, &error)) return fail(kExitUsage, error);
+
+  // The replies to expect, frame by frame as the unit's dispatcher cuts the buffer.
+  int expected = 0;
+  for (int pos = 0, n = static_cast<int>(bytes.size()); pos < n;) {
+    int length = 0;
+    const unsigned char* data = nullptr;
+    const int code = scan_frame(bytes.data() + pos, n - pos, &length, &data);
+    if (code < 0) break;
+    Request r{code, {}};
+    if (data) r.data.assign(data, data + (length - 6));
+    const int k = expected_reply_frames(r);
+    if (k < 0) break;  // the unit stops at a code it does not serve
+    expected += k;
+    pos += length;
+  }
+
+  Session s;
+  if (int st = open_session(args, password, &s)) return st;
+  if (args.port_given)
+    if (int st = send_changes(&s, args.port, {})) return st;
+  ClientStatus status = client_send(&s.conn, bytes);
+  if (status != ClientStatus::kOk) return transport_failure(s, status);
+  ReplyFrame f;
+  for (int got = 0; got < expected; ++got) {
+    status = client_next_frame(&s.conn, s.timeout_s * 1000, &f);
+    if (status != ClientStatus::kOk) {
+      std::fflush(stdout);
+      return fail(kExitConnection, std::to_string(got) + " of " + std::to_string(expected) +
+                                       " reply frames arrived from " + s.conn.address + " (" +
+                                       client_status_text(status) + ")");
+    }
+    print_frame(f);
+  }
+  while (client_next_frame(&s.conn, kRawGraceMs, &f) == ClientStatus::kOk) print_frame(f);
+  return kExitOk;
+}

@@ -1,0 +1,141 @@
+// The help texts, one per command level.
+#include <cstring>
+#include <string>
+
+#include "cli.h"
+
+namespace {
+
+struct Help {
+  const char* path;
+  const char* text;
+};
+
+constexpr Help kHelp[] = {
+    {"",
+     "Usage: stationctl [OPTIONS] COMMAND ...\n"
+     "Reads and changes the settings of one serial port of the device server.\n"
+     "\n"
+     "Commands:\n"
+     "  show                 the whole port as a table (--json: as one JSON object)\n"
+     "  set WHAT ...         change settings: serial, interface, tcp-mode, link, delimiter,\n"
+     "                       alias, snmp, password, net\n"
+     "  apply FILE.json      apply what show --json printed (the fields present), then show\n"
+     "  diff FILE.json       what apply would change\n"
+     "  raw HEX...           send frames given in hex, print each reply frame decoded\n"
+     "\n"
+     "Options:\n"
+     "  -H, --host ADDRESS       the unit (default 127.0.0.1)\n"
+     "      --tcp-port N         its control port (default 55960)\n"
+     "  -u, --user NAME          log in as NAME (default: with the password alone)\n"
+     "      --password-file FILE the password is the first line of FILE\n"
+     "      --port 1|2           the serial port (default 1); selected before every command\n"
+     "      --timeout SECONDS    how long to wait for the unit (default 10)\n"
+     "  -h, --help               this text; COMMAND --help for a command's\n"
+     "\n"
+     "The password comes from --password-file, else the environment variable\n"
+     "STATIONCTL_PASSWORD (which may be empty), else a prompt on the terminal. It is never\n"
+     "taken from the command line.\n"
+     "\n"
+     "Exit status: 0 done; 1 diff found differences; 2 bad usage or a value the unit would\n"
+     "not take (nothing sent); 3 login refused; 4 the unit refused a command; 5 no\n"
+     "connection, or no reply in time.\n"},
+    {"show",
+     "Usage: stationctl show [--json]\n"
+     "Prints the port: serial line, interface, TCP mode, link mode and its settings, both\n"
+     "delimiter blocks, SNMP texts, and the stored address, gateway and netmask when the\n"
+     "session arrived on the unit's eth0. The alias and the two option bytes live in the\n"
+     "unit's memory only until its next get-all; show reads them first and marks them.\n"
+     "Nothing is changed and the unit announces no change.\n"
+     "  --json   one JSON object, the format of apply and diff\n"},
+    {"set",
+     "Usage: stationctl set WHAT [OPTIONS]\n"
+     "  serial     --baud N --data-bits 5..8 --parity P --stop-bits 1|2 --flow F\n"
+     "  interface  rs232|rs422|rs485\n"
+     "  tcp-mode   virtual-com|raw\n"
+     "  link       tcp-server|tcp-client|udp [OPTIONS]\n"
+     "  delimiter  uart|tcp --flag N --timer N --chars HEX --max-bytes N\n"
+     "  alias      TEXT\n"
+     "  snmp       --name TEXT --location TEXT --contact TEXT\n"
+     "  password   (the new one from --new-password-file, STATIONCTL_NEW_PASSWORD or a\n"
+     "             prompt)\n"
+     "  net        --ip A --gateway A --netmask A\n"
+     "Values the unit would not take are refused before anything is sent (exit 2).\n"
+     "stationctl set WHAT --help tells more.\n"},
+    {"set serial",
+     "Usage: stationctl set serial [--baud N] [--data-bits N] [--parity P] [--stop-bits N]\n"
+     "                             [--flow F]\n"
+     "Any of them, sent in one buffer.\n"
+     "  --baud N       300 600 1200 2400 4800 9600 19200 38400 57600 115200 230400\n"
+     "                 460800 500000 576000 921600\n"
+     "  --data-bits N  5, 6, 7 or 8\n"
+     "  --parity P     none, odd, even, mark or space\n"
+     "  --stop-bits N  1 or 2\n"
+     "  --flow F       none, xon-xoff or rts-cts\n"},
+    {"set interface",
+     "Usage: stationctl set interface rs232|rs422|rs485\n"
+     "The serial interface type of the port.\n"},
+    {"set tcp-mode",
+     "Usage: stationctl set tcp-mode virtual-com|raw\n"
+     "The unit keeps raw while the link mode is udp, so virtual-com is refused then.\n"},
+    {"set link",
+     "Usage: stationctl set link tcp-server|tcp-client|udp [OPTIONS]\n"
+     "Sets the link mode with its settings; settings not given keep what the unit holds\n"
+     "for that mode. stationctl set link MODE --help lists the options.\n"},
+    {"set link tcp-server",
+     "Usage: stationctl set link tcp-server [--local-port N] [--ip-filter on|off]\n"
+     "                                      [--source-ip A] [--max-connections N]\n"},
+    {"set link tcp-client",
+     "Usage: stationctl set link tcp-client [--dest1-ip A] [--dest1-port N] [--dest2 on|off]\n"
+     "                                      [--dest2-ip A] [--dest2-port N]\n"},
+    {"set link udp",
+     "Usage: stationctl set link udp [--local-port N] [--entry K [--enable on|off]\n"
+     "                               [--dest-port N] [--begin-ip A] [--end-ip A]]...\n"
+     "--entry K (1 to 8) picks the destination range that the options after it change.\n"
+     "Entry 1 is always enabled.\n"},
+    {"set delimiter",
+     "Usage: stationctl set delimiter uart|tcp [--flag N] [--timer N] [--chars HEX]\n"
+     "                                        [--max-bytes N]\n"
+     "The serial-side (uart) or network-side (tcp) packet delimiter. --chars takes none,\n"
+     "one or two bytes in hex (0d0a). A flag whose low byte is 0 cannot be sent: the unit\n"
+     "reads such a block as a query.\n"},
+    {"set alias",
+     "Usage: stationctl set alias TEXT\n"
+     "The port's alias, at most 31 characters. The unit keeps it in memory only, until its\n"
+     "next get-all (every show runs one).\n"},
+    {"set snmp",
+     "Usage: stationctl set snmp [--name TEXT] [--location TEXT] [--contact TEXT]\n"
+     "The SNMP system texts, at most 31 characters each.\n"},
+    {"set password",
+     "Usage: stationctl set password [--new-password-file FILE]\n"
+     "The new login password (at most 8 characters, no spaces) is the first line of FILE,\n"
+     "else the environment variable STATIONCTL_NEW_PASSWORD, else asked twice on the\n"
+     "terminal.\n"},
+    {"set net",
+     "Usage: stationctl set net [--ip A] [--gateway A] [--netmask A]\n"
+     "The stored address, gateway and netmask of the unit's eth0. The unit takes them only\n"
+     "from a session that arrived on its eth0: connect to eth0's address.\n"},
+    {"apply",
+     "Usage: stationctl apply [--json] FILE.json\n"
+     "Applies the settings of FILE (as show --json prints them; only the fields present) to\n"
+     "the port chosen with --port, then shows the result. Fields that already hold the\n"
+     "value are not sent. \"port\" and \"memory_only\" are not applied.\n"},
+    {"diff",
+     "Usage: stationctl diff FILE.json\n"
+     "Prints one line \"FIELD: NOW -> FILE\" for each setting apply would change; exit\n"
+     "status 1 when there is one, 0 when there is none.\n"},
+    {"raw",
+     "Usage: stationctl raw HEX...\n"
+     "Sends the frames given in hex (spaces and colons allowed) in one buffer after the\n"
+     "login, and prints each reply frame: its code, the command it answers, its data.\n"
+     "The port is selected only when --port is given.\n"
+     "Example: stationctl raw fffa2c5e00fff0\n"},
+};
+
+}  // namespace
+
+const char* help_text(const std::string& path) {
+  for (const Help& h : kHelp)
+    if (path == h.path) return h.text;
+  return nullptr;
+}
