@@ -31,8 +31,8 @@ FILE* out = stdout;  // the table; the system's own diagnostics go to /dev/null 
 
 struct Result {
   double ns = NAN;     // median (or the single run) in nanoseconds
+  bool wall = false;   // wall-clock (time_steps), else CPU time
   double cv = NAN;     // coefficient of variation across repetitions
-  bool real = false;   // wall-clock time rather than CPU time
   std::string error;
 };
 
@@ -69,21 +69,22 @@ class TableReporter : public benchmark::BenchmarkReporter {
     for (const Run& run : runs) {
       const std::string name = run.run_name.function_name;
       Result& r = results_[name];
-      // Manual time is reported as real time.
-      r.real = !run.run_name.time_type.empty();
       if (run.error_occurred) {
         r.error = run.error_message;
         continue;
       }
-      const double t = r.real ? run.GetAdjustedRealTime() : run.GetAdjustedCPUTime();
+      // Manual time (time_steps) is reported as real time.
+      r.wall = !run.run_name.time_type.empty();
+      const double t =
+          to_ns(r.wall ? run.GetAdjustedRealTime() : run.GetAdjustedCPUTime(), run.time_unit);
       if (run.run_type == Run::RT_Iteration) {
         // Repetitions: the median comes as an aggregate; a single run stands for itself.
-        if (run.repetitions <= 1) r.ns = to_ns(t, run.time_unit);
+        if (run.repetitions <= 1) r.ns = t;
         std::fputc('.', stderr);
       } else if (run.aggregate_name == "median") {
-        r.ns = to_ns(t, run.time_unit);
+        r.ns = t;
       } else if (run.aggregate_name == "cv") {
-        r.cv = r.real ? run.real_accumulated_time : run.cpu_accumulated_time;  // a fraction
+        r.cv = r.wall ? run.real_accumulated_time : run.cpu_accumulated_time;  // a fraction
       }
     }
   }
@@ -99,7 +100,8 @@ class TableReporter : public benchmark::BenchmarkReporter {
       if (g != group) {
         group = g;
         baseline = name;
-        std::fprintf(out, "\n%-44s %12s %8s %8s\n", g.c_str(), "median", "ratio", "cv");
+        std::fprintf(out, "\n%-44s %12s %8s %8s\n", (g + (r.wall ? ", wall-clock" : ", CPU time")).c_str(),
+                     "median", "ratio", "cv");
       }
       const double base = results_[baseline].ns;
       if (!r.error.empty()) {
@@ -119,19 +121,18 @@ class TableReporter : public benchmark::BenchmarkReporter {
       double reference = 0;
       std::string terms;
       for (const auto& [name, count] : t.reference) {
-        reference += count * results_[name].ns;
-        char term[160];
-        if (count == 1)
-          std::snprintf(term, sizeof term, "%s%s", terms.empty() ? "" : " + ", name.c_str());
-        else
-          std::snprintf(term, sizeof term, "%s%g x %s", terms.empty() ? "" : " + ", count,
-                        name.c_str());
-        terms += term;
+        const double ns = results_[name].ns;
+        reference += count * ns;
+        char text[200];
+        std::snprintf(text, sizeof text, "%s%s%s (%s)", terms.empty() ? "" : " + ",
+                      count == 1 ? "" : (std::to_string(static_cast<int>(count)) + " x ").c_str(),
+                      name.c_str(), format_time(ns).c_str());
+        terms += text;
       }
       const double ratio = results_[t.measured].ns / reference;
       const char* verdict = std::isnan(ratio) ? "not measured" : ratio <= t.limit ? "met" : "MISSED";
-      std::fprintf(out, "  %-6s %5.2f <= %.2f  %s\n         against %s\n", verdict, ratio, t.limit,
-                  t.measured.c_str(), terms.c_str());
+      std::fprintf(out, "  %-6s %5.2f <= %.2f  %s\n         against %s\n", verdict, ratio,
+                   t.limit, t.measured.c_str(), terms.c_str());
     }
     for (const std::string& note : notes) std::fprintf(out, "%s\n", note.c_str());
     std::fflush(out);
@@ -143,11 +144,12 @@ class TableReporter : public benchmark::BenchmarkReporter {
 
 }  // namespace
 
-void bench_register(const std::string& name, BenchFunction fn, int arg, bool manual_time) {
+void bench_register(const std::string& name, BenchFunction fn, int arg, Clock clock) {
   order.push_back(name);
-  auto* b = benchmark::RegisterBenchmark(name.c_str(), fn, arg);
-  b->Unit(benchmark::kMicrosecond);
-  if (manual_time) b->UseManualTime();
+  auto* b = benchmark::RegisterBenchmark(name.c_str(), fn, arg)->Unit(benchmark::kMicrosecond);
+  // The time counted per iteration is one step of a batch of kBenchBatch: half a second of
+  // counted time is about kBenchBatch half seconds of running.
+  if (clock == Clock::kWall) b->UseManualTime()->MinTime(0.5 / kBenchBatch);
 }
 
 void bench_target(const std::string& measured, const BenchTerms& reference, double limit) {
@@ -176,12 +178,18 @@ int main(int argc, char** argv) {
     }
   }
   const BenchFiles& files = bench_files();
-  char line[160];
+  char line[400];
   std::snprintf(line, sizeof line,
                 "\nfiles: default export %zu bytes; padded copies %zu and %zu bytes (padding ahead "
                 "of the port sections); key [%s] %s",
                 files.text[0].size(), files.text[1].size(), files.text[2].size(), kBenchSection,
                 kBenchKey);
+  bench_note(line);
+  std::snprintf(line, sizeof line,
+                "times: medians over the repetitions; CPU time of the process (kernel included) "
+                "for work in process, wall-clock median of %d in a row for round trips; ratio: "
+                "to the first line of its table",
+                kBenchBatch);
   bench_note(line);
   // The handlers print their diagnostics on standard output, as the daemon does; the
   // table keeps a descriptor of its own.

@@ -5,6 +5,7 @@
 #include <netinet/tcp.h>
 #include <poll.h>
 #include <signal.h>
+#include <sys/prctl.h>
 #include <sys/socket.h>
 #include <sys/wait.h>
 #include <unistd.h>
@@ -118,7 +119,9 @@ pid_t start_echo_server(uint16_t* port) {
     close(listener);
     return pid;
   }
-  // The child: the same blocking shape as the daemon's loop, without the work.
+  // The child: the same blocking shape as the daemon's loop, without the work. It ends with
+  // this program, however that ends.
+  prctl(PR_SET_PDEATHSIG, SIGTERM);
   unsigned char buffer[1024];
   for (;;) {
     const int client = accept(listener, nullptr, nullptr);

@@ -4,6 +4,8 @@
 #include <arpa/inet.h>
 #include <fcntl.h>
 #include <netinet/in.h>
+#include <signal.h>
+#include <sys/prctl.h>
 #include <sys/socket.h>
 #include <sys/wait.h>
 #include <unistd.h>
@@ -21,6 +23,7 @@
 #include "control_client.h"
 #include "platform/root.h"
 #include "service/daemon_main.h"
+#include "storage/inifile.h"
 #include "storage/station_ini.h"
 
 namespace {
@@ -50,6 +53,7 @@ uint16_t free_port() {
 pid_t spawn(const std::vector<std::string>& args, const std::string& log) {
   const pid_t pid = fork();
   if (pid != 0) return pid;
+  prctl(PR_SET_PDEATHSIG, SIGTERM);  // the simulator ends with this program, however it ends
   const int fd = open(log.c_str(), O_WRONLY | O_CREAT | O_APPEND, 0644);
   dup2(fd, 1);
   dup2(fd, 2);
@@ -65,7 +69,10 @@ pid_t spawn(const std::vector<std::string>& args, const std::string& log) {
 std::string start_daemon(const char* sim, uint16_t port) {
   if (sim == nullptr) {
     daemon_pid = fork();
-    if (daemon_pid == 0) _exit(daemon_main(port));
+    if (daemon_pid == 0) {
+      prctl(PR_SET_PDEATHSIG, SIGTERM);
+      _exit(daemon_main(port));
+    }
     return rooted(kStationIniPath).c_str();
   }
   const std::string root = bench_files().root + "/sim";
@@ -77,26 +84,9 @@ std::string start_daemon(const char* sim, uint16_t port) {
   return root + kStationIniPath;
 }
 
-// Each iteration times a batch of round trips one by one and counts the batch's median:
-// on a shared machine a round trip now and then waits for a CPU, which says nothing about
-// either side, and the median of a batch leaves those out on both sides alike.
-constexpr int kBatch = 15;
-
 void time_round_trips(benchmark::State& state, int fd, const unsigned char* request, int length,
                       int reply_length) {
-  double times[kBatch];
-  for (auto _ : state) {
-    for (double& t : times) {
-      const auto start = std::chrono::steady_clock::now();
-      if (round_trip(fd, request, length, reply, reply_length) != reply_length) {
-        state.SkipWithError("no reply");
-        return;
-      }
-      t = std::chrono::duration<double>(std::chrono::steady_clock::now() - start).count();
-    }
-    std::nth_element(times, times + kBatch / 2, times + kBatch);
-    state.SetIterationTime(times[kBatch / 2]);
-  }
+  time_steps(state, [&] { return round_trip(fd, request, length, reply, reply_length) == reply_length; });
 }
 
 void query(benchmark::State& state, int) {
@@ -115,11 +105,24 @@ void get_all_echo(benchmark::State& state, int length) {
   time_round_trips(state, echo_fd, get_all_reply.data(), length, length);
 }
 
+// As many key reads of the daemon's station.ini as a get-all makes, timed like the round
+// trips: what the file reads of a get-all cost by themselves.
+std::string daemon_ini;
+void key_reads(benchmark::State& state, int count) {
+  char value[32];
+  time_steps(state, [&] {
+    for (int i = 0; i < count; ++i)
+      read_profile_string(kBenchSection, kBenchKey, value, sizeof value, nullptr, daemon_ini.c_str());
+    return true;
+  });
+}
+
 void one_get_all(int length) { round_trip(daemon_fd, kGetAll, sizeof kGetAll, reply, length); }
 
 }  // namespace
 
 void register_tcp_benchmarks(const char* sim) {
+  std::atexit(stop_tcp_benchmarks);  // also when the benchmark library exits on an error
   uint16_t echo_port = 0;
   echo_pid = start_echo_server(&echo_port);
   const uint16_t port = free_port();
@@ -137,16 +140,19 @@ void register_tcp_benchmarks(const char* sim) {
   get_all_reply.assign(reply, reply + length);
   const IniAccess access = count_ini_access(ini, one_get_all, length);
 
-  bench_register("query round trip (code 94 with 0)/echo of 7 bytes", query_echo, 0, true);
-  bench_register(std::string("query round trip (code 94 with 0)/") + who, query, 0, true);
+  daemon_ini = ini;
+  const std::string query_group = "query round trip (code 94 with 0)";
+  bench_register(query_group + "/echo of 7 bytes", query_echo, 0, Clock::kWall);
+  bench_register(query_group + "/" + who, query, 0, Clock::kWall);
+  bench_target(query_group + "/" + who, {{query_group + "/echo of 7 bytes", 1}}, 1.3);
+
   const std::string group = "get-all round trip";
   const std::string echo = group + "/echo of " + std::to_string(length) + " bytes";
-  bench_register(echo, get_all_echo, length, true);
-  bench_register(group + "/" + who, get_all, length, true);
-  bench_target(std::string("query round trip (code 94 with 0)/") + who,
-               {{"query round trip (code 94 with 0)/echo of 7 bytes", 1}}, 1.3);
-  bench_target(group + "/" + who,
-               {{echo, 1}, {"key read/default/read_profile_string", access.reads}}, 1.3);
+  const std::string reads = group + "/" + std::to_string(access.reads) + " key reads, in process";
+  bench_register(echo, get_all_echo, length, Clock::kWall);
+  bench_register(reads, key_reads, access.reads, Clock::kWall);
+  bench_register(group + "/" + who, get_all, length, Clock::kWall);
+  bench_target(group + "/" + who, {{echo, 1}, {reads, 1}}, 1.3);
   char note[200];
   std::snprintf(note, sizeof note,
                 "get-all: %d reply bytes, %d station.ini reads and %d writes per request "
@@ -160,4 +166,6 @@ void stop_tcp_benchmarks() {
   if (echo_fd >= 0) close(echo_fd);
   stop_child(daemon_pid);
   stop_child(echo_pid);
+  daemon_fd = echo_fd = -1;
+  daemon_pid = echo_pid = -1;
 }

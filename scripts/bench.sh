@@ -35,6 +35,6 @@ exec unshare --ipc --net sh -c '
   ip link set lo up
   build/host/bin/station_bench --sim=build/host/bin/stationd-sim \
     --benchmark_repetitions="${REPETITIONS:-5}" --benchmark_enable_random_interleaving=true \
-    --benchmark_report_aggregates_only=true --benchmark_out=build/bench.json "$@"
+    --benchmark_report_aggregates_only=true --benchmark_out="$PWD/build/bench.json" "$@"
   sh bench/footprint
 ' sh "$@"
