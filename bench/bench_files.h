@@ -16,9 +16,9 @@ inline constexpr char kBenchKey[] = "com_baud_rate";
 inline constexpr char kBenchValue[] = "9600";
 
 struct BenchFiles {
-  std::string root;                    // the device root (the process's root and cwd)
-  std::string text[kBenchFileCount];   // each file's text
-  std::string path[kBenchFileCount];   // a pristine copy of each, never written
+  std::string root;                   // the device root (the process's root and cwd)
+  std::string text[kBenchFileCount];  // each file's text
+  std::string path[kBenchFileCount];  // a pristine copy of each, never written
 };
 
 // Prepares the root on first use (a second or so, with the EEPROM's write pause made

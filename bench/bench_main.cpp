@@ -6,9 +6,9 @@
 #include <unistd.h>
 
 #include <cmath>
+#include <cstdio>
 #include <cstdlib>
 #include <cstring>
-#include <cstdio>
 #include <map>
 #include <string>
 #include <vector>
@@ -24,24 +24,28 @@ struct Target {
   double limit;
 };
 
-std::vector<std::string> order;      // registration order of the benchmarks
+std::vector<std::string> order;  // registration order of the benchmarks
 std::vector<Target> targets;
 std::vector<std::string> notes;
 FILE* out = stdout;  // the table; the system's own diagnostics go to /dev/null meanwhile
 
 struct Result {
-  double ns = NAN;     // median (or the single run) in nanoseconds
-  bool wall = false;   // wall-clock (time_steps), else CPU time
-  double cv = NAN;     // coefficient of variation across repetitions
+  double ns = NAN;    // median (or the single run) in nanoseconds
+  bool wall = false;  // wall-clock (time_steps), else CPU time
+  double cv = NAN;    // coefficient of variation across repetitions
   std::string error;
 };
 
 double to_ns(double t, benchmark::TimeUnit unit) {
   switch (unit) {
-    case benchmark::kNanosecond: return t;
-    case benchmark::kMicrosecond: return t * 1e3;
-    case benchmark::kMillisecond: return t * 1e6;
-    case benchmark::kSecond: return t * 1e9;
+    case benchmark::kNanosecond:
+      return t;
+    case benchmark::kMicrosecond:
+      return t * 1e3;
+    case benchmark::kMillisecond:
+      return t * 1e6;
+    case benchmark::kSecond:
+      return t * 1e9;
   }
   return t;
 }
@@ -55,9 +59,12 @@ std::string split_group(const std::string& name, std::string* label) {
 std::string format_time(double ns) {
   char text[32];
   if (std::isnan(ns)) return "-";
-  if (ns < 1e4) std::snprintf(text, sizeof text, "%.0f ns", ns);
-  else if (ns < 1e7) std::snprintf(text, sizeof text, "%.1f us", ns / 1e3);
-  else std::snprintf(text, sizeof text, "%.1f ms", ns / 1e6);
+  if (ns < 1e4)
+    std::snprintf(text, sizeof text, "%.0f ns", ns);
+  else if (ns < 1e7)
+    std::snprintf(text, sizeof text, "%.1f us", ns / 1e3);
+  else
+    std::snprintf(text, sizeof text, "%.1f ms", ns / 1e6);
   return text;
 }
 
@@ -100,8 +107,9 @@ class TableReporter : public benchmark::BenchmarkReporter {
       if (g != group) {
         group = g;
         baseline = name;
-        std::fprintf(out, "\n%-44s %12s %8s %8s\n", (g + (r.wall ? ", wall-clock" : ", CPU time")).c_str(),
-                     "median", "ratio", "cv");
+        std::fprintf(out, "\n%-44s %12s %8s %8s\n",
+                     (g + (r.wall ? ", wall-clock" : ", CPU time")).c_str(), "median", "ratio",
+                     "cv");
       }
       const double base = results_[baseline].ns;
       if (!r.error.empty()) {
@@ -111,7 +119,7 @@ class TableReporter : public benchmark::BenchmarkReporter {
       char cv[16] = "";
       if (!std::isnan(r.cv)) std::snprintf(cv, sizeof cv, "%.1f%%", r.cv * 100);
       std::fprintf(out, "  %-42s %12s %8.2f %8s\n", label.c_str(), format_time(r.ns).c_str(),
-                  r.ns / base, cv);
+                   r.ns / base, cv);
     }
     bool heading = false;
     for (const Target& t : targets) {
@@ -130,9 +138,11 @@ class TableReporter : public benchmark::BenchmarkReporter {
         terms += text;
       }
       const double ratio = results_[t.measured].ns / reference;
-      const char* verdict = std::isnan(ratio) ? "not measured" : ratio <= t.limit ? "met" : "MISSED";
-      std::fprintf(out, "  %-6s %5.2f <= %.2f  %s\n         against %s\n", verdict, ratio,
-                   t.limit, t.measured.c_str(), terms.c_str());
+      const char* verdict = std::isnan(ratio)  ? "not measured"
+                            : ratio <= t.limit ? "met"
+                                               : "MISSED";
+      std::fprintf(out, "  %-6s %5.2f <= %.2f  %s\n         against %s\n", verdict, ratio, t.limit,
+                   t.measured.c_str(), terms.c_str());
     }
     for (const std::string& note : notes) std::fprintf(out, "%s\n", note.c_str());
     std::fflush(out);

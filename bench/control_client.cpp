@@ -69,8 +69,7 @@ int control_connect(uint16_t port, int wait_ms) {
   const int fd = tcp_connect(port, wait_ms);
   unsigned char greeting[2];
   if (fd < 0) return -1;
-  if (receive_exactly(fd, greeting, 2) == 2 && greeting[0] == ' ' && greeting[1] == ' ')
-    return fd;
+  if (receive_exactly(fd, greeting, 2) == 2 && greeting[0] == ' ' && greeting[1] == ' ') return fd;
   close(fd);
   return -1;
 }
@@ -78,7 +77,8 @@ int control_connect(uint16_t port, int wait_ms) {
 int control_login(int fd, const char* password) {
   unsigned char login[64] = {0xFF, 0xFA, 0x2C, 0x00};
   int length = 4;
-  while (*password != '\0' && length < 60) login[length++] = static_cast<unsigned char>(*password++);
+  while (*password != '\0' && length < 60)
+    login[length++] = static_cast<unsigned char>(*password++);
   login[length++] = 0xFF;
   login[length++] = 0xF0;
   unsigned char reply[7];
@@ -109,7 +109,8 @@ pid_t start_echo_server(uint16_t* port) {
   sockaddr_in a = loopback(0);
   socklen_t size = sizeof a;
   if (listener < 0 || bind(listener, reinterpret_cast<sockaddr*>(&a), sizeof a) != 0 ||
-      listen(listener, 1) != 0 || getsockname(listener, reinterpret_cast<sockaddr*>(&a), &size) != 0) {
+      listen(listener, 1) != 0 ||
+      getsockname(listener, reinterpret_cast<sockaddr*>(&a), &size) != 0) {
     if (listener >= 0) close(listener);
     return -1;
   }

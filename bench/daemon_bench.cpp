@@ -114,10 +114,10 @@ std::string floor_label(IniAccess a) {
   return text;
 }
 
-void add_group(const std::string& group, void (*trial)(int), BenchFunction fn,
-               const char* label) {
+void add_group(const std::string& group, void (*trial)(int), BenchFunction fn, const char* label) {
   const IniAccess a = count_ini_access(rooted(kStationIniPath).c_str(), trial, 0);
-  if (a.reads >= 0) bench_register(group + "/" + floor_label(a), bench_floor, a.reads * 1000 + a.writes);
+  if (a.reads >= 0)
+    bench_register(group + "/" + floor_label(a), bench_floor, a.reads * 1000 + a.writes);
   bench_register(group + "/" + label, fn, 0);
 }
 

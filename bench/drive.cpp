@@ -2,9 +2,10 @@
 // number of commands, one buffer each, waiting for every reply: port queries, get-all
 // requests and baud-rate changes in turn. The footprint script reads the daemon's heap and
 // resident memory around it.
+#include <unistd.h>
+
 #include <cstdio>
 #include <cstdlib>
-#include <unistd.h>
 
 #include "bench_suite.h"
 #include "control_client.h"
@@ -27,8 +28,10 @@ int drive(const char* port_and_count) {
     unsigned char* bytes;
     int length;
     int reply_length;  // learnt from the first reply
-  } cycle[] = {{query, sizeof query, 0}, {get_all, sizeof get_all, 0},
-               {set_baud, sizeof set_baud, 0}, {query, sizeof query, 0}};
+  } cycle[] = {{query, sizeof query, 0},
+               {get_all, sizeof get_all, 0},
+               {set_baud, sizeof set_baud, 0},
+               {query, sizeof query, 0}};
   unsigned char reply[1024];
   for (unsigned i = 0; i < count; ++i) {
     Command& c = cycle[i % 4];
@@ -36,9 +39,8 @@ int drive(const char* port_and_count) {
       set_baud[6] = set_baud[6] == 0x25 ? 0x12 : 0x25;
       set_baud[7] = set_baud[7] == 0x80 ? 0xC0 : 0x80;
     }
-    const int n = c.reply_length == 0
-                      ? learn_reply(fd, c.bytes, c.length, reply, sizeof reply)
-                      : round_trip(fd, c.bytes, c.length, reply, c.reply_length);
+    const int n = c.reply_length == 0 ? learn_reply(fd, c.bytes, c.length, reply, sizeof reply)
+                                      : round_trip(fd, c.bytes, c.length, reply, c.reply_length);
     if (n <= 0) {
       std::fprintf(stderr, "drive: no reply to command %u\n", i);
       close(fd);

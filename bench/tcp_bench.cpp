@@ -86,7 +86,8 @@ std::string start_daemon(const char* sim, uint16_t port) {
 
 void time_round_trips(benchmark::State& state, int fd, const unsigned char* request, int length,
                       int reply_length) {
-  time_steps(state, [&] { return round_trip(fd, request, length, reply, reply_length) == reply_length; });
+  time_steps(state,
+             [&] { return round_trip(fd, request, length, reply, reply_length) == reply_length; });
 }
 
 void query(benchmark::State& state, int) {
@@ -112,7 +113,8 @@ void key_reads(benchmark::State& state, int count) {
   char value[32];
   time_steps(state, [&] {
     for (int i = 0; i < count; ++i)
-      read_profile_string(kBenchSection, kBenchKey, value, sizeof value, nullptr, daemon_ini.c_str());
+      read_profile_string(kBenchSection, kBenchKey, value, sizeof value, nullptr,
+                          daemon_ini.c_str());
     return true;
   });
 }
