@@ -255,7 +255,6 @@ int write_profile_string(const char* section, const char* key, const char* value
     no_buffer("write_profile_string");
     return 0;
   }
-  std::memset(new_text, 0, kIniBufferSize);
   STATION_REQUIRE(section != nullptr && section[0] != '\0' && key != nullptr && key[0] != '\0');
   STATION_REQUIRE(value != nullptr && path != nullptr);
 
