@@ -4,10 +4,15 @@
 # process; round trips to the simulator over loopback against a TCP echo server; then the
 # sizes, heap and resident memory (bench/footprint). Prints tables with ratios and targets;
 # every run is also kept in build/bench.json. Arguments go to Google Benchmark (for example
-# --benchmark_filter=key); REPETITIONS (default 5) sets the repetitions behind each median.
+# --benchmark_filter=key); REPETITIONS (default 15) sets the repetitions behind each median: many
+# short ones, in random order, so that a burst of other work on the machine moves a few of
+# them and not the median.
 #
 # Runs in a private IPC and network namespace with loopback up, so that the simulator's
 # change notices, its port and the echo server stay there. Needs root (apt-get, unshare).
+# The benchmarks, the simulator and the echo server share one CPU (the last one this script
+# may use), as the daemon shares the device's single core: a round trip then does not wait
+# for the other CPU to wake up, and the figures stop depending on where each process lands.
 set -eu
 cd "$(dirname "$0")/.."
 sh scripts/install-deps.sh >&2
@@ -26,15 +31,19 @@ fi
 cmake --preset host >/dev/null
 cmake --build --preset host -j2 --target station_bench stationd-sim >/dev/null
 
+cpu=$(awk '/^Cpus_allowed_list/ { print $2 }' /proc/self/status | sed 's/.*[-,]//')
 echo "machine: $(nproc) cores, $(grep -m1 'model name' /proc/cpuinfo | cut -d: -f2 | sed 's/^ //')," \
   "$(awk '/MemTotal/ { printf "%.0f GiB", $2 / 1048576 }' /proc/meminfo), load $(cut -d' ' -f1-3 /proc/loadavg)," \
-  "$(uname -sr)"
+  "$(uname -sr); benchmarks on CPU $cpu"
 # shellcheck disable=SC2016
 exec unshare --ipc --net sh -c '
   set -eu
+  cpu=$1
+  shift
   ip link set lo up
-  build/host/bin/station_bench --sim=build/host/bin/stationd-sim \
-    --benchmark_repetitions="${REPETITIONS:-5}" --benchmark_enable_random_interleaving=true \
+  taskset -c "$cpu" build/host/bin/station_bench --sim=build/host/bin/stationd-sim \
+    --benchmark_repetitions="${REPETITIONS:-15}" --benchmark_min_time=0.2 \
+    --benchmark_enable_random_interleaving=true \
     --benchmark_report_aggregates_only=true --benchmark_out="$PWD/build/bench.json" "$@"
   sh bench/footprint
-' sh "$@"
+' sh "$cpu" "$@"
