@@ -1,6 +1,7 @@
 // The benchmark suite's registry and report: each benchmark is named "group/label", and the
-// report prints one table per group with each label's median time and its ratio to the
-// group's first entry (the floor), then each target with the figures it is checked on.
+// report prints one table per group with each label's fastest repetition, its ratio to the
+// group's first entry (the floor) and the median, then each target with the figures it is
+// checked on.
 #pragma once
 
 #include <benchmark/benchmark.h>
@@ -76,8 +77,8 @@ void time_steps(benchmark::State& state, Step step) {
   time_steps(state, step, [] {});
 }
 
-// A target: the median of `measured` is at most `limit` times the sum of the reference
-// terms, each a benchmark's median times a count.
+// A target: the fastest repetition of `measured` takes at most `limit` times the sum of the
+// reference terms, each a benchmark's fastest repetition times a count.
 using BenchTerms = std::vector<std::pair<std::string, double>>;
 void bench_target(const std::string& measured, const BenchTerms& reference, double limit);
 
