@@ -8,7 +8,6 @@
 
 #include <chrono>
 #include <cstring>
-#include <functional>
 #include <string>
 
 #include "platform/root.h"
@@ -95,49 +94,35 @@ TEST_F(EepromDevice, BlockReadSetsTheAddressThenReadsAndZeroFillsAShortRead) {
   EXPECT_EQ(Bytes(untouched, untouched + 2), (Bytes{0xAA, 0xAA}));
 }
 
-// Fails, in turn, the open, the slave selection and each transfer of one field write and one
+// Fails, in turn, the open, the slave selection and each transfer of a field write and a
 // field read: the write keeps the bytes before the failed one, the read reports -1 with zeros
 // in its buffer (a word reads 0), and the lock is free after every attempt.
 TEST_F(EepromDevice, EveryStepOfAFieldAccessMayFail) {
-  struct Field {
-    unsigned offset, width;
-    std::function<int(const unsigned char*)> set;
-    std::function<int(unsigned char*)> get;  // -1 or 0, the bytes into the buffer
-  };
-  const Field fields[] = {
-      {122 + 130, 4, [](const unsigned char* s) { return set_eeGateway(1, s); },
-       [](unsigned char* d) { return get_eeGateway(1, d); }},
-      {1758, 2, [](const unsigned char* s) { return set_eeWarmStart(s[0] << 8 | s[1]); },
-       [](unsigned char* d) {
-         const unsigned v = get_eeWarmStart();
-         d[0] = v >> 8, d[1] = v & 0xFF;
-         return v == 0 ? -1 : 0;
-       }}};
-  const unsigned char value[4] = {'s', 'e', 'c', 'r'};
+  const unsigned offset = 122 + 130;  // eeGateway(1)
+  const unsigned char value[4] = {10, 0, 1, 254};
   testing::internal::CaptureStdout();
-  for (const Field& f : fields) {
-    SCOPED_TRACE(f.offset);
-    const int width = static_cast<int>(f.width);
-    // Write steps: -2 open, -1 select, 0..width-1 the byte transfers, width none fails.
-    for (int k = -2; k <= width; ++k) {
-      SCOPED_TRACE(k);
-      std::memset(&fake_.chip[f.offset], 0xFF, f.width);
-      fake_.fail_open = k == -2, fake_.fail_select = k == -1;
-      fake_.fail_transfer = k >= 0 && k < width ? transfers() + k : -1;
-      EXPECT_EQ(f.set(value), k == width ? 0 : -1);
-      for (int i = 0; i < width; ++i) EXPECT_EQ(fake_.chip[f.offset + i], i < k ? value[i] : 0xFF);
-      EXPECT_FALSE(locked());
-    }
-    // Read steps: -2 open, -1 select, 0 the address transfer, 1 the read, 2 none fails.
-    for (int k = -2; k <= 2; ++k) {
-      SCOPED_TRACE(k);
-      fake_.fail_open = k == -2, fake_.fail_select = k == -1;
-      fake_.fail_transfer = k == 0 || k == 1 ? transfers() + k : -1;
-      unsigned char out[4] = {0xA5, 0xA5, 0xA5, 0xA5};
-      EXPECT_EQ(f.get(out), k == 2 ? 0 : -1);
-      for (unsigned i = 0; i < f.width; ++i) EXPECT_EQ(out[i], k == 2 ? value[i] : 0);
-      EXPECT_FALSE(locked());
-    }
+  // Write steps: -2 open, -1 select, 0..3 the byte transfers, 4 none fails.
+  for (int k = -2; k <= 4; ++k) {
+    SCOPED_TRACE(k);
+    std::memset(&fake_.chip[offset], 0xFF, 4);
+    fake_.fail_open = k == -2, fake_.fail_select = k == -1;
+    fake_.fail_transfer = k >= 0 && k < 4 ? transfers() + k : -1;
+    EXPECT_EQ(set_eeGateway(1, value), k == 4 ? 0 : -1);
+    for (int i = 0; i < 4; ++i) EXPECT_EQ(fake_.chip[offset + i], i < k ? value[i] : 0xFF);
+    EXPECT_FALSE(locked());
+  }
+  // Read steps: -2 open, -1 select, 0 the address transfer, 1 the read, 2 none fails.
+  fake_.chip[1758] = 0x01, fake_.chip[1759] = 0x02;
+  for (int k = -2; k <= 2; ++k) {
+    SCOPED_TRACE(k);
+    fake_.fail_open = k == -2, fake_.fail_select = k == -1;
+    fake_.fail_transfer = k == 0 || k == 1 ? transfers() + k : -1;
+    unsigned char out[4] = {0xA5, 0xA5, 0xA5, 0xA5};
+    EXPECT_EQ(get_eeGateway(1, out), k == 2 ? 0 : -1);
+    for (int i = 0; i < 4; ++i) EXPECT_EQ(out[i], k == 2 ? value[i] : 0);
+    fake_.fail_transfer = k == 0 || k == 1 ? transfers() + k : -1;
+    EXPECT_EQ(get_eeWarmStart(), k == 2 ? 0x0102u : 0u);
+    EXPECT_FALSE(locked());
   }
   testing::internal::GetCapturedStdout();
 }
