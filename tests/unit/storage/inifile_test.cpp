@@ -55,15 +55,6 @@ TEST(IniFile, ReadsTakeEveryByteLiterally) {
   for (const auto& c : cases)
     EXPECT_EQ(ini.get(c[0], c[1]), c[2] ? c[2] : "<none>") << c[0] << "/" << c[1];
   EXPECT_EQ(read_profile_int("S", "E", 7, ini.path.c_str()), 0);  // present: not the default
-
-  IniPositions p;
-  const auto positions = [&](const char* key) {
-    const int found = parse_file("S", key, "[S]\n\n  K=V\r\n", &p);
-    return std::vector<int>{found,     p.section_start, p.section_end, p.key_start,
-                            p.key_end, p.value_start,   p.value_end};
-  };
-  EXPECT_EQ(positions("K"), (std::vector<int>{1, 1, 7, 7, 7, 9, 10}));
-  EXPECT_EQ(positions("J"), (std::vector<int>{0, 1, 7, -1, -1, -1, -1}));
 }
 
 TEST(IniFile, WritesChangeOnlyWhatTheyMust) {
