@@ -4,7 +4,6 @@
 #include <gtest/gtest.h>
 #include <poll.h>
 #include <sched.h>
-#include <signal.h>
 #include <sys/wait.h>
 #include <unistd.h>
 
@@ -35,7 +34,6 @@ struct Pair {
 };
 
 TEST(TcpSocket, LoopbackServerAcceptsPollingAndSendsGuarded) {
-  signal(SIGPIPE, SIG_IGN);  // as the daemon does
   Pair pair;
   CaptureStdout();
   CaptureStderr();
@@ -70,22 +68,7 @@ TEST(TcpSocket, LoopbackServerAcceptsPollingAndSendsGuarded) {
   EXPECT_EQ(tcp_server_accept(conn, nullptr, nullptr, 1), -2);
   EXPECT_EQ(GetCapturedStdout(), "accept: get a exception\n");
 
-  close(pair.client);  // the peer vanishes: sends fail, the process lives on
-  int sent = 0;
-  for (int i = 0; i < 50 && (sent = chk_send(conn, "x", 1)) >= 0; ++i) usleep(10000);
-  EXPECT_EQ(sent, -1);                    // the reset...
-  EXPECT_EQ(chk_send(conn, "x", 1), -1);  // ...then a broken pipe
   close(idle), close(conn);
-}
-
-TEST(TcpSocket, BlockingAcceptGivesSendTimeout) {
-  Pair pair;
-  const int conn = tcp_server_accept(pair.server, nullptr, nullptr, 0);
-  timeval limit{};
-  socklen_t len = sizeof limit;
-  getsockopt(conn, SOL_SOCKET, SO_SNDTIMEO, &limit, &len);
-  EXPECT_EQ(limit.tv_sec, kControlSendTimeoutSec);
-  close(conn);
 }
 
 // In a network namespace of its own (the PC's eth0 is never asked): a veth pair eth0/eth1
