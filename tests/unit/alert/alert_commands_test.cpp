@@ -34,7 +34,6 @@ TEST(AlertCommands, RunTheRoutinesAndRefuseBadArgumentsWithStatusTwo) {
   for (const std::vector<std::string>& bad :
        {std::vector<std::string>{"gateway", "4"},
         {"if-addr", "eth0"},
-        {"name-server", "5"},
         {"write-syslog", "tool", "24", "5", "x"},
         {"write-syslog", "tool", "16", "8", "x"},
         {"address-change-alert", "IP Address Changed (eth0)", "-1", "a", "b"},

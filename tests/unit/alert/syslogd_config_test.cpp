@@ -2,7 +2,6 @@
 
 #include <gtest/gtest.h>
 #include <sys/stat.h>
-#include <syslog.h>
 
 #include <filesystem>
 #include <string>
@@ -28,11 +27,9 @@ class SyslogdConfig : public ::testing::Test {
 };
 
 TEST_F(SyslogdConfig, ScriptLinesForEachKeyPairAndTheDaemonsItStarts) {
-  struct Case {
-    const char* keys;
-    const char* script;  // with R for the root
-  };
-  const Case cases[] = {
+  struct {
+    const char *keys, *script;  // the script with R for the root
+  } const cases[] = {
       {"", "R/sbin/syslogd -l 1 -L -O R/var/log/syslog -s 10 -b 5\nR/sbin/klogd -0\n"},
       {"log_to_flash=1\nenable_syslog_server=1\nsyslog_ip=127.0.0.9\nsyslog_port=514\n"
        "log_level=7\n",
@@ -47,7 +44,7 @@ TEST_F(SyslogdConfig, ScriptLinesForEachKeyPairAndTheDaemonsItStarts) {
       {"log_to_flash=2\nenable_syslog_server=0\n", ""},
       {"log_to_flash=0\nenable_syslog_server=2\n", ""},
   };
-  for (const Case& c : cases) {
+  for (const auto& c : cases) {
     SCOPED_TRACE(c.keys);
     write_file(at("/mnt/jffs2/station.ini"), std::string("[SYSLOG]\n") + c.keys);
     std::filesystem::remove(at("/var/log/programs.log"));
@@ -71,11 +68,6 @@ TEST_F(SyslogdConfig, AScriptThatCannotBeOpenedLeavesTheDaemonsAlone) {
   EXPECT_EQ(setSysLogd(), -1);
   EXPECT_EQ(testing::internal::GetCapturedStdout(), "File open error !!\n");
   EXPECT_FALSE(file_exists(at("/var/log/programs.log")));
-}
-
-TEST_F(SyslogdConfig, WriteSysLogUsesTheGivenIdentityFacilityAndPriority) {
-  writeSysLog("netcfg", LOG_LOCAL3, LOG_NOTICE, "link up");
-  EXPECT_EQ(read_file(at("/var/log/messages")), "notice local3 netcfg: link up\n");
 }
 
 }  // namespace

@@ -104,20 +104,18 @@ TEST_F(Routes, GatewaysAndSummariesFromTheKernelsRouteTable) {
     };
 
     // No eth0 or eth1 here yet: the saved lines are searched as they are.
-    const std::string g1 = kernel_hex(10, 0, 0, 1), g2 = kernel_hex(10, 0, 0, 2);
-    write_file(at("/tmp/route"), "eth0\t00000000\t" + g1 +
-                                     "\t0003\t0\t0\t0\t00000000\t0\t0\t0\n"
-                                     "eth0\t" +
-                                     kernel_hex(10, 0, 0, 0) + "\t00000000\t0001\t0\t0\t0\t" +
-                                     kernel_hex(255, 0, 0, 0) +
-                                     "\t0\t0\t0\n"
-                                     "eth0:1\t00000000\t" +
-                                     g2 +
-                                     "\t0003\t0\t0\t0\t00000000\t0\t0\t0\n"
-                                     "eth0\t00000000\t00000000\t0001\t0\t0\t0\t00000000\t0\t0\t0\n"
-                                     "eth1\t00000000\t" +
-                                     kernel_hex(10, 9, 0, 1) +
-                                     "\t0003\t0\t0\t0\t00000000\t0\t0\t0\n");
+    const auto route = [](const char* name, const std::string& dest, const std::string& gw,
+                          const char* flags, const std::string& mask) {
+      return std::string(name) + "\t" + dest + "\t" + gw + "\t" + flags + "\t0\t0\t0\t" + mask +
+             "\t0\t0\t0\n";
+    };
+    const std::string any = "00000000";
+    write_file(at("/tmp/route"),
+               route("eth0", any, kernel_hex(10, 0, 0, 1), "0003", any) +
+                   route("eth0", kernel_hex(10, 0, 0, 0), any, "0001", kernel_hex(255, 0, 0, 0)) +
+                   route("eth0:1", any, kernel_hex(10, 0, 0, 2), "0003", any) +
+                   route("eth0", any, any, "0001", any) +
+                   route("eth1", any, kernel_hex(10, 9, 0, 1), "0003", any));
     out += "saved " + gateway(0) + " " + gateway(1) + "\n";
 
     for (const char* step :
@@ -167,9 +165,7 @@ TEST_F(Routes, NameServersFromResolvConf) {
   EXPECT_EQ(name_server(0), "192.168.1.1");
   EXPECT_EQ(name_server(1), "10.0.0.2");     // the blank line counts for nothing
   EXPECT_EQ(name_server(2), "7.8.170.170");  // octets without a part keep their value
-  EXPECT_EQ(name_server(3), "170.170.170.170");
-  EXPECT_EQ(name_server(5), "170.170.170.170");
-  EXPECT_EQ(name_server(-1), "170.170.170.170");
+  for (int n : {3, 5, -1}) EXPECT_EQ(name_server(n), "170.170.170.170") << n;
 
   const std::string ten_lines = "#\n#\n#\n#\n#\n#\n#\n#\n#\n#\n";
   resolv(ten_lines + "nameserver 1.2.3.4\n");
@@ -182,8 +178,8 @@ TEST_F(Routes, NameServersFromResolvConf) {
 
   // Static mode of interface 0: the stored list, whatever resolv.conf holds.
   resolv(
-      "nameserver 1.1.1.1\nnameserver 2.2.2.2\nnameserver 3.3.3.3\nnameserver 4.4.4.4\nnameserver "
-      "5.5.5.5\n");
+      "nameserver 1.1.1.1\nnameserver 2.2.2.2\nnameserver 3.3.3.3\nnameserver 4.4.4.4\n"
+      "nameserver 5.5.5.5\n");
   const unsigned char stored[4] = {192, 168, 9, 9};
   set_eeNameServer(1, stored);
   set_eeIpMode(0, 1);
