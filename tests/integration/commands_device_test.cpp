@@ -1,6 +1,6 @@
 // The device and system commands over real TCP: get-all reloading the port from station.ini
-// for each link mode, the small per-port values and port selection, the name and password
-// texts, and the EEPROM address fields of the session's interface.
+// for each link mode, the small per-port values and port selection (kept across connections),
+// the name and password texts, and the EEPROM address fields of the session's interface.
 #include "commands_support.h"
 #include "storage/inifile.h"
 
@@ -30,8 +30,7 @@ TEST_F(CommandsTest, GetAllReloadsThePortForEachLinkMode) {
   // Memory-only values set before get-all do not survive its reload.
   const std::string server = bytes({1, 2, 1, 1, 10, 0, 0, 7, 3, 0, 0, 0, 0});
   EXPECT_EQ(ask(frame(99, "\x01") + frame(89, "\x01north") + frame(96), 7 + 13 + 112 + 13),
-            reply(99, "\x01") + reply(89, std::string("\x01north", 6) + bytes({0})) +
-                get_all_series(server));
+            reply(99, "\x01") + reply(89, named(1, "north")) + get_all_series(server));
   EXPECT_EQ(ask(frame(96, "\x01"), 7), error_reply(96));
 
   write_profile_string("COM1", "com_link_mode", "TCP_Client", ini_path().c_str());
@@ -49,7 +48,7 @@ TEST_F(CommandsTest, GetAllReloadsThePortForEachLinkMode) {
   expect_notices("1\n", '1');  // code 99 only
 }
 
-TEST_F(CommandsTest, PortSelectionAndSmallValues) {
+TEST_F(CommandsTest, PortSelectionSurvivesAReconnectAndSmallValues) {
   start(kIni);
   EXPECT_EQ(ask(frame(94, bytes({0})) + frame(94, "\x02") + frame(79, "\x02") + frame(91, "\x07") +
                     frame(93) + frame(93, "\x01") + frame(78, "\x07"),
@@ -60,42 +59,26 @@ TEST_F(CommandsTest, PortSelectionAndSmallValues) {
   EXPECT_EQ(ask(frame(79, "\x02") + frame(78, "\x01") + frame(94, "\x09"), 21),
             reply(79, "\x02") + reply(78, "\x01") + reply(94, "\x01"));
   expect_notices("2\n", '1');
+
+  // A new connection finds the port the previous one selected, but must begin with IAC SB
+  // and log in again.
+  EXPECT_EQ(ask(frame(94, "\x02"), 7), reply(94, "\x02"));
+  client_.reset();
+  client_ = greeted_client(kEth0Address);
+  EXPECT_EQ(ask(frame(94, bytes({0})), 7), error_reply(94));
+  EXPECT_EQ(ask(frame(0, "quillet") + frame(94, bytes({0})), 14),
+            reply(0, "S") + reply(94, "\x02"));
 }
 
 TEST_F(CommandsTest, NamesAndThePassword) {
   start(kIni);
-  const std::string nul = bytes({0});
   write_profile_string("SNMP", "sysName", "Annex", ini_path().c_str());
-  EXPECT_EQ(ask(frame(89, "\x02") +
-                    frame(89,
-                          "\x05"
-                          "Hall" +
-                              nul) +
-                    frame(89, "\x04"),
-                13 + 12 + 12),
-            reply(89,
-                  "\x03"
-                  "Annex" +
-                      nul) +
-                reply(89,
-                      "\x05"
-                      "Hall" +
-                          nul) +
-                reply(89,
-                      "\x05"
-                      "Hall" +
-                          nul));
+  EXPECT_EQ(
+      ask(frame(89, "\x02") + frame(89, named(5, "Hall")) + frame(89, "\x04"), 13 + 12 + 12),
+      reply(89, named(3, "Annex")) + reply(89, named(5, "Hall")) + reply(89, named(5, "Hall")));
   EXPECT_NE(section("SNMP").find("sysLocation=Hall\n"), std::string::npos) << ini();
 
-  EXPECT_EQ(ask(frame(89,
-                      "\x09"
-                      "0123456789" +
-                          nul),
-                18),
-            reply(89,
-                  "\x09"
-                  "0123456789" +
-                      nul));
+  EXPECT_EQ(ask(frame(89, named(9, "0123456789")), 18), reply(89, named(9, "0123456789")));
   EXPECT_EQ(read_file(root_file("dev/i2c-0")).substr(76, 8), "01234567");
   EXPECT_TRUE(wait_for_text("var/log/messages", "Password Changed"));
   EXPECT_EQ(ask(frame(0, "admin 01234567"), 7), reply(0, "S"));

@@ -16,6 +16,11 @@ inline std::string bytes(std::initializer_list<int> values) {
   return s;
 }
 
+// Code 89's payload: the selector byte, the text and its NUL.
+inline std::string named(int selector, const std::string& text) {
+  return static_cast<char>(selector) + text + '\0';
+}
+
 class CommandsTest : public SimulatorTest {
  protected:
   // Starts the simulator, on a station.ini of the test's own when one is given.

@@ -2,7 +2,6 @@
 // of 1024 bytes that end inside a frame, and thousands of short connections. After each the
 // daemon must still run, hold no more descriptors or memory than before, and serve a
 // correct client byte for byte. (A client that resets mid-answer is in session_test.cpp.)
-#include <dirent.h>
 #include <netinet/in.h>
 #include <sys/socket.h>
 #include <unistd.h>
@@ -10,6 +9,7 @@
 #include <chrono>
 #include <cstdio>
 #include <cstdlib>
+#include <filesystem>
 #include <fstream>
 #include <random>
 #include <string>
@@ -20,25 +20,17 @@ namespace {
 
 const std::string k300Baud = bytes({0x00, 0x00, 0x01, 0x2C});
 
-std::string proc_link(pid_t pid, const std::string& name) {
-  char target[256];
-  const std::string path = "/proc/" + std::to_string(pid) + "/fd/" + name;
-  const ssize_t n = readlink(path.c_str(), target, sizeof target - 1);
-  return n > 0 ? std::string(target, static_cast<size_t>(n)) : "";
-}
-
 // Open descriptors of a process; with sockets, also true when one of them is a socket.
 int fd_count(pid_t pid, bool* has_socket = nullptr) {
-  DIR* dir = opendir(("/proc/" + std::to_string(pid) + "/fd").c_str());
-  if (!dir) return -1;
+  namespace fs = std::filesystem;
+  std::error_code ec, link_ec;
   int n = 0;
-  while (dirent* entry = readdir(dir)) {
-    if (entry->d_name[0] == '.') continue;
+  for (const auto& fd : fs::directory_iterator("/proc/" + std::to_string(pid) + "/fd", ec)) {
     ++n;
-    if (has_socket && proc_link(pid, entry->d_name).rfind("socket:", 0) == 0) *has_socket = true;
+    if (has_socket && fs::read_symlink(fd.path(), link_ec).string().rfind("socket:", 0) == 0)
+      *has_socket = true;
   }
-  closedir(dir);
-  return n;
+  return ec ? -1 : n;
 }
 
 long rss_kb(pid_t pid) {
@@ -51,24 +43,13 @@ long rss_kb(pid_t pid) {
 // The daemon is the simulator's child that holds a socket (the other child, the forwarding
 // stand-in, holds none).
 pid_t daemon_pid(pid_t simulator) {
-  DIR* dir = opendir("/proc");
-  pid_t found = -1;
-  while (dirent* entry = dir ? readdir(dir) : nullptr) {
-    const pid_t pid = std::atoi(entry->d_name);
-    if (pid <= 0) continue;
-    std::ifstream stat("/proc/" + std::to_string(pid) + "/stat");
-    std::string line;
-    std::getline(stat, line);
-    const auto close_paren = line.rfind(')');
-    if (close_paren == std::string::npos) continue;
-    char state = 0;
-    int parent = 0;
-    if (std::sscanf(line.c_str() + close_paren + 1, " %c %d", &state, &parent) != 2) continue;
+  const std::string task = std::to_string(simulator);
+  std::ifstream children("/proc/" + task + "/task/" + task + "/children");
+  for (pid_t pid; children >> pid;) {
     bool has_socket = false;
-    if (parent == simulator && fd_count(pid, &has_socket) > 0 && has_socket) found = pid;
+    if (fd_count(pid, &has_socket) > 0 && has_socket) return pid;
   }
-  if (dir) closedir(dir);
-  return found;
+  return -1;
 }
 
 class MisbehavingClientsTest : public CommandsTest {
@@ -122,26 +103,24 @@ TEST_F(MisbehavingClientsTest, FrameSplitAtEveryPositionIsNeverJoined) {
   const std::string before = ini();
   // Not logged in: each part holds no frame and earns the error reply carrying 255.
   auto client = greeted_client(kLoopback);
-  ASSERT_TRUE(client->send(frame(97)));
-  std::string expected = error_reply(97);
-  for (size_t cut = 1; cut < whole.size(); ++cut) {
-    for (const std::string& part : {whole.substr(0, cut), whole.substr(cut)}) {
-      ASSERT_TRUE(client->send(part));
-      ASSERT_TRUE(client->wait_taken());
-      expected += error_reply(255);
+  const auto send_every_split = [&] {
+    for (size_t cut = 1; cut < whole.size(); ++cut) {
+      for (const std::string& part : {whole.substr(0, cut), whole.substr(cut)}) {
+        ASSERT_TRUE(client->send(part));
+        ASSERT_TRUE(client->wait_taken());
+      }
     }
-  }
+  };
+  ASSERT_TRUE(client->send(frame(97)));
+  send_every_split();
+  std::string expected = error_reply(97);
+  for (size_t part = 2; part < 2 * whole.size(); ++part) expected += error_reply(255);
   EXPECT_EQ(client->read(expected.size()), expected);
   // Logged in: the parts are stray bytes, answered with nothing; the whole frame after them
   // gets the one reply, and only it wrote station.ini.
   ASSERT_TRUE(client->send(frame(0, kDefaultLogin)));
   EXPECT_EQ(client->read(7), reply(0, "S"));
-  for (size_t cut = 1; cut < whole.size(); ++cut) {
-    for (const std::string& part : {whole.substr(0, cut), whole.substr(cut)}) {
-      ASSERT_TRUE(client->send(part));
-      ASSERT_TRUE(client->wait_taken());
-    }
-  }
+  send_every_split();
   EXPECT_EQ(ini(), before);
   ASSERT_TRUE(client->send(whole));
   EXPECT_EQ(client->read(10), reply(1, k300Baud));

@@ -1,10 +1,6 @@
 // Login and the refusals before it, through the real daemon: both credential forms, the
 // authentication-failure alert with its traces under the root, and the dispatcher's rules
 // for codes that need no handler.
-#include <sys/ipc.h>
-#include <sys/msg.h>
-
-#include <cstring>
 #include <string>
 
 #include "storage/inifile.h"
@@ -83,7 +79,7 @@ TEST_F(SimulatorTest, FailedLoginRaisesTheAuthenticationAlert) {
             std::string::npos);
 }
 
-TEST_F(SimulatorTest, EveryCodeButLoginIsRefusedBeforeLogin) {
+TEST_F(SimulatorTest, EveryCodeButLoginIsRefusedBeforeLoginAndAnUnknownOneEndsTheBuffer) {
   ASSERT_TRUE(start_simulator());
   auto client = greeted_client(kLoopback);
   for (int first = 1; first < 256; first += 85) {
@@ -100,11 +96,8 @@ TEST_F(SimulatorTest, EveryCodeButLoginIsRefusedBeforeLogin) {
   EXPECT_EQ(client->read(14), error_reply(1) + error_reply(255));
   EXPECT_TRUE(client->silent_for(200));
   EXPECT_EQ(sim_->out().find("Fetch command error"), std::string::npos);
-}
 
-TEST_F(SimulatorTest, UnknownCodeEndsTheBufferAfterTheRepliesBuiltBeforeIt) {
-  ASSERT_TRUE(start_simulator());
-  auto client = greeted_client(kEth0Address);
+  // An unknown code ends the buffer after the replies built before it.
   ASSERT_TRUE(client->send(frame(0, "quillet") + frame(97) + frame(0, "quillet") + frame(50) +
                            frame(0, "x")));
   EXPECT_EQ(client->read(14), reply(0, "S") + reply(0, "S"));
@@ -113,26 +106,6 @@ TEST_F(SimulatorTest, UnknownCodeEndsTheBufferAfterTheRepliesBuiltBeforeIt) {
   ASSERT_TRUE(client->send(frame(98) + frame(0, "quillet")));
   EXPECT_EQ(client->read(7), reply(0, "S"));
   EXPECT_NE(sim_->out().find("Fetch command error\n"), std::string::npos);
-}
-
-// Codes whose change report the dispatcher drops (78, 85, 91, 93, 94) never send a notice,
-// whatever their handlers report. The login at the end of the buffer answers after the
-// notice step, and a marker sent by the test afterwards shows that nothing came before it.
-TEST_F(SimulatorTest, IgnoredChangeReportsSendNoNotice) {
-  ASSERT_TRUE(start_simulator());
-  auto client = greeted_client(kEth0Address, true);
-  ASSERT_TRUE(client->send(frame(94, "\x02") + frame(85, "\x01") + frame(78, "\x01") +
-                           frame(91, "\x00") + frame(93) + frame(97) + frame(0, "quillet")));
-  const std::string answer = client->read_until(reply(0, "S"));
-  ASSERT_GE(answer.size(), 7u);
-  ASSERT_EQ(answer.substr(answer.size() - 7), reply(0, "S"));
-  struct {
-    long type;
-    char text[260];
-  } marker{1, "9"};
-  ASSERT_EQ(msgsnd(msgget(1234, 0), &marker, sizeof marker.text, 0), 0) << std::strerror(errno);
-  EXPECT_TRUE(wait_for_text("var/log/forwarder.log", "9\n"));
-  EXPECT_EQ(read_file(root_file("var/log/forwarder.log")), "9\n");
 }
 
 }  // namespace

@@ -9,6 +9,7 @@
 #include <cstring>
 #include <string>
 #include <thread>
+#include <tuple>
 
 #include "storage/inifile.h"
 #include "support/sim_harness.h"
@@ -24,12 +25,6 @@ void send_notice(int queue, const char* port) {
   Notice notice{1, {}};
   std::strcpy(notice.text, port);
   ASSERT_EQ(msgsnd(queue, &notice, sizeof notice.text, 0), 0) << std::strerror(errno);
-}
-
-std::string ini_value(const std::string& ini, const char* section, const char* key) {
-  char value[128] = "";
-  read_profile_string(section, key, value, sizeof value, "(missing)", ini.c_str());
-  return value;
 }
 
 std::string bytes(const std::string& image, std::size_t offset, std::size_t count) {
@@ -77,16 +72,16 @@ TEST(Simulator, FreshRootIsAFactoryUnitWithTheDefaultsExported) {
   EXPECT_EQ(bytes(image, 68, 16), std::string("admin\0\0\0quillet\0", 16));
   EXPECT_EQ(bytes(image, 114, 14),
             std::string("\xC0\xA8\x01\xFE\xFF\xFF\xFF\0\xC0\xA8\x01\x01\0\0", 14));
-  EXPECT_EQ(bytes(image, 244, 14),
-            std::string("\xC0\xA8\x02\xFE\xFF\xFF\xFF\0\xC0\xA8\x02\x01\0\0", 14));
-  EXPECT_EQ(bytes(image, 628, 8), std::string("\xC0\xA8\x01\x01\0\0\0\0", 8));
-  const std::string ini = root + "/mnt/jffs2/station.ini";
-  EXPECT_EQ(ini_value(ini, "ADMIN", "username"), "admin");
-  EXPECT_EQ(ini_value(ini, "ADMIN", "passwd"), "quillet");
-  EXPECT_EQ(ini_value(ini, "NETWORK", "ip"), "192.168.1.254");
-  EXPECT_EQ(ini_value(ini, "NETWORK", "ip_mode"), "0");
-  EXPECT_EQ(ini_value(ini, "SNMP", "sysName"), "020000000001");
-  EXPECT_EQ(ini_value(ini, "COM2", "com_local_port"), "4661");
+  // (Every field and key the two routines write is checked in the unit tests; these show
+  // that both ran on the manufactured image.)
+  for (const auto& [section, key, value] :
+       {std::tuple{"ADMIN", "passwd", "quillet"}, {"NETWORK", "ip", "192.168.1.254"},
+        {"SNMP", "sysName", "020000000001"}}) {
+    char got[128] = "";
+    read_profile_string(section, key, got, sizeof got, "(missing)",
+                        (root + "/mnt/jffs2/station.ini").c_str());
+    EXPECT_STREQ(got, value) << section << "/" << key;
+  }
   // The clock commands reached the stand-ins, and nothing was left half done.
   EXPECT_EQ(read_file(root + "/var/log/programs.log"),
             "date -s 2000.01.01-00:00:00\nsystime2rtc\n");
@@ -123,9 +118,10 @@ TEST_F(SimulatorTest, NoDaemonOutlivesAKilledSimulator) {
   EXPECT_FALSE(tcp_listening(kControlTcpPort));
 }
 
-TEST_F(SimulatorTest, ForwarderLogsEachNoticeAndItsQueueEndsWithTheSimulator) {
+// The queue the simulator made goes with it; one that was there before stays, unread.
+TEST_F(SimulatorTest, ForwarderLogsEachNoticeAndOnlyItsOwnQueueEndsWithTheSimulator) {
   ASSERT_TRUE(start_simulator());
-  const int queue = msgget(1234, 0);
+  int queue = msgget(1234, 0);
   ASSERT_GE(queue, 0) << "the simulator made no queue 1234";
   send_notice(queue, "2");
   send_notice(queue, "1");
@@ -134,23 +130,21 @@ TEST_F(SimulatorTest, ForwarderLogsEachNoticeAndItsQueueEndsWithTheSimulator) {
   EXPECT_EQ(msgget(1234, 0), -1);
   EXPECT_EQ(errno, ENOENT);
   EXPECT_FALSE(tcp_listening(kControlTcpPort));  // the daemon went with it
-}
 
-TEST_F(SimulatorTest, QueueThatWasThereStaysAfterSigint) {
-  const int queue = msgget(1234, IPC_CREAT | IPC_EXCL | 0600);
+  queue = msgget(1234, IPC_CREAT | IPC_EXCL | 0600);
   ASSERT_GE(queue, 0);
   ASSERT_TRUE(start_simulator());
-  send_notice(queue, "1");
-  EXPECT_TRUE(wait_for_text("var/log/forwarder.log", "1\n"));
+  send_notice(queue, "3");
+  EXPECT_TRUE(wait_for_text("var/log/forwarder.log", "3\n"));
   EXPECT_EQ(sim_->stop(SIGINT), 0) << sim_->err();
-  // The queue is someone else's and stays; nobody reads it any more.
   EXPECT_EQ(msgget(1234, 0), queue);
-  send_notice(queue, "2");
+  send_notice(queue, "4");
   std::this_thread::sleep_for(std::chrono::milliseconds(300));
   msqid_ds state{};
   ASSERT_EQ(msgctl(queue, IPC_STAT, &state), 0);
   EXPECT_EQ(state.msg_qnum, 1u);
-  EXPECT_EQ(read_file(root_file("var/log/forwarder.log")), "1\n");
+  const std::string log = read_file(root_file("var/log/forwarder.log"));
+  EXPECT_EQ(log.find('4'), std::string::npos) << log;
   msgctl(queue, IPC_RMID, nullptr);
 }
 

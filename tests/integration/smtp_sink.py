@@ -3,7 +3,8 @@
 file. usage: smtp_sink.py ADDRESS PORT FILE
 
 The file gets, per mail, the AUTH user and password (when given), "MAIL FROM:<...>", each
-"RCPT TO:<...>", the message as it arrived and a line "." after it.
+"RCPT TO:<...>", the message as it arrived and a line "." after it. Only AUTH PLAIN with
+its initial response is offered, which is what Python's smtplib sends.
 """
 import base64
 import socketserver
@@ -24,20 +25,6 @@ class Session(socketserver.StreamRequestHandler):
         with open(sys.argv[3], "a") as f:
             f.write(text + "\n")
 
-    def auth(self, words):
-        if words[1].upper() == "PLAIN":
-            if len(words) < 3:
-                self.say("334 ")
-                words.append(self.line())
-            _, user, password = base64.b64decode(words[2]).decode().split("\0")
-        else:  # LOGIN
-            self.say("334 VXNlcm5hbWU6")
-            user = base64.b64decode(self.line()).decode()
-            self.say("334 UGFzc3dvcmQ6")
-            password = base64.b64decode(self.line()).decode()
-        self.record("AUTH %s %s" % (user, password))
-        self.say("235 accepted")
-
     def handle(self):
         try:
             self.converse()
@@ -51,19 +38,18 @@ class Session(socketserver.StreamRequestHandler):
             words = text.split()
             verb = words[0].upper() if words else ""
             if verb == "EHLO":
-                self.say("250-sink\r\n250 AUTH PLAIN LOGIN")
-            elif verb == "AUTH" and len(words) > 1:
-                self.auth(words)
+                self.say("250-sink\r\n250 AUTH PLAIN")
+            elif verb == "AUTH" and len(words) == 3:
+                _, user, password = base64.b64decode(words[2]).decode().split("\0")
+                self.record("AUTH %s %s" % (user, password))
+                self.say("235 accepted")
             elif verb in ("MAIL", "RCPT"):
                 self.record(verb + text[len(verb):])
                 self.say("250 ok")
             elif verb == "DATA":
                 self.say("354 go ahead")
                 lines = []
-                while True:
-                    text = self.line()
-                    if text == ".":
-                        break
+                for text in iter(self.line, "."):
                     lines.append(text[1:] if text.startswith(".") else text)
                 self.record("\n".join(lines) + "\n.")
                 self.say("250 queued")

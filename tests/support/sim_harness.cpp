@@ -183,13 +183,18 @@ bool enter_private_namespaces(std::string* why) {
   return true;
 }
 
-std::vector<std::string> simulator_command(const std::vector<std::string>& args) {
+std::vector<std::string> program_command(const std::string& program,
+                                         const std::vector<std::string>& args) {
   std::vector<std::string> command;
   std::istringstream words(emulator());
   for (std::string word; words >> word;) command.push_back(word);
-  command.push_back(bin_dir() + "/stationd-sim");
+  command.push_back(bin_dir() + "/" + program);
   command.insert(command.end(), args.begin(), args.end());
   return command;
+}
+
+std::vector<std::string> simulator_command(const std::vector<std::string>& args) {
+  return program_command("stationd-sim", args);
 }
 
 std::string fresh_root_template(std::string* why) {
@@ -208,15 +213,20 @@ bool copy_tree(const std::string& from, const std::string& to) {
   return !ec;
 }
 
-int run_simulator_to_end(const std::vector<std::string>& args, std::string* out, std::string* err,
-                         int timeout_ms) {
+int run_to_end(const std::vector<std::string>& command, std::string* out, std::string* err,
+               int timeout_ms) {
   TempDir scratch;
-  const pid_t pid = spawn(simulator_command(args), scratch.file("out"), scratch.file("err"));
+  const pid_t pid = spawn(command, scratch.file("out"), scratch.file("err"));
   if (pid < 0) return -1;
   const int status = wait_end(pid, timeout_ms);
   *out = read_file(scratch.file("out"));
   *err = read_file(scratch.file("err"));
   return status;
+}
+
+int run_simulator_to_end(const std::vector<std::string>& args, std::string* out, std::string* err,
+                         int timeout_ms) {
+  return run_to_end(simulator_command(args), out, err, timeout_ms);
 }
 
 Simulator::Simulator(std::string root, std::string output_dir)

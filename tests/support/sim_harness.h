@@ -34,6 +34,9 @@ bool tcp_listening(uint16_t port);
 // The simulator's command line: the emulator's words (STATION_EMULATOR) in front of
 // STATION_BIN_DIR/stationd-sim, then args.
 std::vector<std::string> simulator_command(const std::vector<std::string>& args);
+// The same for any program built beside it (stationctl, stationtool).
+std::vector<std::string> program_command(const std::string& program,
+                                         const std::vector<std::string>& args);
 
 // A device root fresh from manufacturing, the factory initialisation and the default export
 // done (stationd-sim --prepare-only). Built once per simulator binary under a file lock in
@@ -70,7 +73,11 @@ class Simulator {
   int status_ = -1;  // the wait status once reaped; -1 when it had to be killed
 };
 
-// Runs the simulator to its end; the wait status (or -1 on time-out, after SIGKILL).
+// Runs a command to its end, standard input from /dev/null, the outputs collected; the wait
+// status (or -1 on time-out, after SIGKILL).
+int run_to_end(const std::vector<std::string>& command, std::string* out, std::string* err,
+               int timeout_ms = kWaitMs);
+// The same for the simulator (simulator_command(args)).
 int run_simulator_to_end(const std::vector<std::string>& args, std::string* out, std::string* err,
                          int timeout_ms = kWaitMs);
 
