@@ -1,7 +1,8 @@
 // The client side of the control connection: connect, skip the daemon's greeting, send one
 // buffer of request frames, and collect the reply frames with a time-out, grouped by the
 // request they answer; login. Hides the socket, poll and the reading of reply frames whose
-// data hold the bytes FF F0 that would otherwise end them early. Results are values.
+// data hold the bytes FF F0 that would otherwise end them early; how many replies a request
+// earns and how long each is come from the command table. Results are values.
 #pragma once
 
 #include <cstddef>
@@ -9,12 +10,7 @@
 #include <string>
 #include <vector>
 
-constexpr uint16_t kDefaultControlPort = 55960;
-constexpr int kErrorReplyCode = 180;  // error reply: one byte naming the refused request
-constexpr int kGetAllEndCode = 195;   // last frame of the get-all series
-// The daemon receives at most this many bytes at once and never joins two receives, so a
-// request buffer must not be longer.
-constexpr std::size_t kMaxRequestBytes = 1024;
+#include "protocol/command_table.h"
 
 struct Request {
   int code = 0;
@@ -53,12 +49,9 @@ ClientStatus client_connect(ControlConnection* conn, const std::string& host, ui
 void client_close(ControlConnection* conn);
 
 // IAC SB 44 code data IAC SE for each request, in order. kBadRequest when a request's data
-// hold FF F0 (the daemon would cut the frame there) or the buffer exceeds kMaxRequestBytes.
+// hold FF F0 (the daemon would cut the frame there), the buffer exceeds what the daemon reads
+// at once (kReceiveBufferSize), or a code is one the daemon does not serve.
 ClientStatus encode_requests(const std::vector<Request>& requests, std::vector<unsigned char>* out);
-
-// How many reply frames the daemon sends for a request on a logged-in connection; -1 for a
-// code the daemon does not serve (it stops reading the buffer there).
-int expected_reply_frames(const Request& request);
 
 // Sends the requests as one buffer and collects their replies: groups->size() equals the
 // number of requests on kOk. On kTimedOut or kClosed the groups hold what arrived.
@@ -82,7 +75,4 @@ int take_reply_frame(const unsigned char* bytes, int count, bool at_end, ReplyFr
 ClientStatus client_login(ControlConnection* conn, const std::string& user,
                           const std::string& password, bool* accepted);
 
-// The request a code belongs to, by name ("set-baudrate", "get-all"); reply codes (code+100)
-// name the request they answer; "unknown" otherwise.
-const char* command_name(int code);
 const char* client_status_text(ClientStatus status);

@@ -15,7 +15,7 @@ enum class Id {
   kStopBits,
   kFlow,
   kInterface,
-  kTcpMode,
+  kSendTcpMode,
   kLinkMode,
   kServerLocalPort,
   kServerIpFilter,
@@ -51,7 +51,7 @@ enum class Id {
 enum Section : unsigned {
   kSerial = 1,
   kInterface = 2,
-  kTcpMode = 4,
+  kSendTcpMode = 4,
   kLink = 8,
   kUartDelim = 16,
   kTcpDelim = 32,
@@ -89,7 +89,7 @@ constexpr FieldDef kFields[] = {
     {Id::kUdpPort, "link.entries[].port", 3, kLink},
     {Id::kUdpBeginIp, "link.entries[].begin_ip", 3, kLink},
     {Id::kUdpEndIp, "link.entries[].end_ip", 3, kLink},
-    {Id::kTcpMode, "tcp_mode", 0, kTcpMode},
+    {Id::kSendTcpMode, "tcp_mode", 0, kSendTcpMode},
     {Id::kUartFlag, "delimiters.uart.flag", 0, kUartDelim},
     {Id::kUartTimer, "delimiters.uart.timer", 0, kUartDelim},
     {Id::kUartChars, "delimiters.uart.chars", 0, kUartDelim},
@@ -209,7 +209,7 @@ std::string field_text(const PortView& v, Id id, int entry) {
       return name_or_number(kFlowNames, v.serial.flow);
     case Id::kInterface:
       return name_or_number(kInterfaceNames, v.uart_mode);
-    case Id::kTcpMode:
+    case Id::kSendTcpMode:
       return name_or_number(kTcpModeNames, v.tcp_mode);
     case Id::kLinkMode:
       return name_or_number(kLinkModeNames, v.link.mode);
@@ -339,7 +339,7 @@ bool set_field(PortView* v, Id id, int entry, const std::string& value, std::str
       return named(kFlowNames, &v->serial.flow, 0);
     case Id::kInterface:
       return named(kInterfaceNames, &v->uart_mode, 0);
-    case Id::kTcpMode:
+    case Id::kSendTcpMode:
       return named(kTcpModeNames, &v->tcp_mode, 0);
     case Id::kLinkMode:  // the fourth mode lives in memory only; nothing here sets it
       return named(kLinkModeNames, &v->link.mode, 4);
@@ -646,7 +646,7 @@ bool plan_edits(const PortView& current, const std::vector<Edit>& edits, bool ch
   }
 
   // What the unit would take without storing it, or store other than asked.
-  if ((send & kTcpMode) && t.tcp_mode == 1 && (t.link.mode == 3 || t.link.mode == 4)) {
+  if ((send & kSendTcpMode) && t.tcp_mode == 1 && (t.link.mode == 3 || t.link.mode == 4)) {
     *error = "tcp_mode: virtual-com is not kept in link mode udp; the unit stores raw";
     return false;
   }
@@ -703,7 +703,7 @@ bool plan_edits(const PortView& current, const std::vector<Edit>& edits, bool ch
       case Id::kInterface:
         out.push_back({90, {uc(t.uart_mode)}});
         break;
-      case Id::kTcpMode:
+      case Id::kSendTcpMode:
         out.push_back({85, {uc(t.tcp_mode)}});
         break;
       case Id::kSysName:

@@ -14,8 +14,8 @@ constexpr NamedCode kParity[] = {{1, "none", "none"},
                                  {5, "space", "space"}};
 constexpr NamedCode kFlow[] = {{1, "none", "none"}, {2, "xon-xoff", "XON/XOFF"}, {3, "rts-cts", "RTS/CTS"}};
 constexpr NamedCode kInterface[] = {{1, "rs232", "RS-232"}, {2, "rs485", "RS-485"}, {3, "rs422", "RS-422"}};
-constexpr NamedCode kTcpMode[] = {{1, "virtual-com", "Virtual COM"}, {2, "raw", "RAW"}};
-constexpr NamedCode kLinkMode[] = {{1, "tcp-server", "TCP server"},
+constexpr NamedCode kTcpModeNamed[] = {{1, "virtual-com", "Virtual COM"}, {2, "raw", "RAW"}};
+constexpr NamedCode kLinkModeNamed[] = {{1, "tcp-server", "TCP server"},
                                    {2, "tcp-client", "TCP client"},
                                    {3, "udp", "UDP"},
                                    {4, "mode-4", "mode 4 (memory only)"}};
@@ -113,7 +113,7 @@ bool decode_get_all(const ReplyGroup& group, PortView* view) {
   const unsigned wanted = 1u << (101 % 32) | 1u << (102 % 32) | 1u << (103 % 32) |
                           1u << (104 % 32) | 1u << (105 % 32) | 1u << (185 % 32) |
                           1u << (190 % 32) | 1u << (192 % 32);
-  return seen == wanted && !group.empty() && group.back().code == kGetAllEndCode;
+  return seen == wanted && !group.empty() && group.back().code == kEndOfSeries + kReplyOffset;
 }
 
 }  // namespace
@@ -121,8 +121,8 @@ bool decode_get_all(const ReplyGroup& group, PortView* view) {
 const NameTable kParityNames = table(kParity);
 const NameTable kFlowNames = table(kFlow);
 const NameTable kInterfaceNames = table(kInterface);
-const NameTable kTcpModeNames = table(kTcpMode);
-const NameTable kLinkModeNames = table(kLinkMode);
+const NameTable kTcpModeNames = table(kTcpModeNamed);
+const NameTable kLinkModeNames = table(kLinkModeNamed);
 
 const NamedCode* find_code(const NameTable& t, int code) {
   for (int i = 0; i < t.count; ++i)
@@ -135,9 +135,6 @@ int code_for_name(const NameTable& t, const std::string& name) {
     if (name == t.items[i].name) return t.items[i].code;
   return 0;
 }
-
-const uint32_t kBaudRates[15] = {300,   600,    1200,   2400,   4800,   9600,   19200, 38400,
-                                 57600, 115200, 230400, 460800, 500000, 576000, 921600};
 
 bool is_supported_baud(uint32_t rate) {
   for (uint32_t r : kBaudRates)

@@ -103,8 +103,6 @@ const NamedCode* find_code(const NameTable& table, int code);
 // 0 for a name not in the table.
 int code_for_name(const NameTable& table, const std::string& name);
 
-// The rates the unit accepts, in its order.
-extern const uint32_t kBaudRates[15];
 bool is_supported_baud(uint32_t rate);
 
 std::string format_ipv4(const Ipv4& address);

@@ -3,59 +3,66 @@
 #include <cstdio>
 #include <cstring>
 
-#include "common/byte_order.h"
 #include "storage/station_ini.h"
 
 namespace {
 
 constexpr unsigned char kFixedGroup[3] = {0x04, 0x03, 0xE7};  // the byte 4, then 999 as BE16
 
-// Flag, timer and maximum as LE16; the DelimiterSet as the accessor delivers it (four zero
+uint32_t number(int value) { return static_cast<uint32_t>(value); }
+
+// The wire code of a station.ini word's index; fallback for an index without one.
+uint8_t wire_of(const ValueTable& values, int ini_index, int fallback) {
+  const ValueRow* row = row_of_index(values, ini_index);
+  return static_cast<uint8_t>(row ? row->wire : fallback);
+}
+
+// Flag, timer and maximum as numbers; the DelimiterSet as the accessor delivers it (four zero
 // bytes when the key is missing).
 void load_uart_delimiter(int port, unsigned char* b) {
-  using namespace delimiter_block;
-  put_le16(static_cast<uint16_t>(get_uart_deli_flag(port)), b + kFlag);
-  put_le16(static_cast<uint16_t>(get_uart_deli_timer(port)), b + kTimer);
-  get_uart_deli_char(port, b + kChars);
-  put_le16(static_cast<uint16_t>(get_uart_deli_maxbyte(port)), b + kMaxByte);
+  using namespace delimiter;
+  put_field(b, kFlag, number(get_uart_deli_flag(port)));
+  put_field(b, kTimer, number(get_uart_deli_timer(port)));
+  get_uart_deli_char(port, field_at(b, kChars));
+  put_field(b, kMaxByte, number(get_uart_deli_maxbyte(port)));
 }
 
 void load_tcp_delimiter(int port, unsigned char* b) {
-  using namespace delimiter_block;
-  put_le16(static_cast<uint16_t>(get_tcp_deli_flag(port)), b + kFlag);
-  put_le16(static_cast<uint16_t>(get_tcp_deli_timer(port)), b + kTimer);
-  get_tcp_deli_char(port, b + kChars);
-  put_le16(static_cast<uint16_t>(get_tcp_deli_maxbyte(port)), b + kMaxByte);
+  using namespace delimiter;
+  put_field(b, kFlag, number(get_tcp_deli_flag(port)));
+  put_field(b, kTimer, number(get_tcp_deli_timer(port)));
+  get_tcp_deli_char(port, field_at(b, kChars));
+  put_field(b, kMaxByte, number(get_tcp_deli_maxbyte(port)));
 }
 
 }  // namespace
 
 void read_link_layout(int port, int mode, unsigned char* b, bool report_udp_port) {
   if (mode == kLinkTcpServer) {
-    using namespace tcp_server_layout;
-    put_le16(static_cast<uint16_t>(get_com_local_port(port)), b + kLocalPort);
-    b[kIpFilter] = static_cast<unsigned char>(get_com_ip_filter(port));
-    get_com_source_ip(port, b + kSourceIp);
-    put_le32(static_cast<uint32_t>(get_com_max_connection(port)), b + kMaxConnection);
+    using namespace tcp_server;
+    put_field(b, kLocalPort, number(get_com_local_port(port)));
+    put_field(b, kIpFilter, number(get_com_ip_filter(port)));
+    get_com_source_ip(port, field_at(b, kSourceIp));
+    put_field(b, kMaxConnection, number(get_com_max_connection(port)));
   } else if (mode == kLinkTcpClient) {
-    using namespace tcp_client_layout;
-    get_com_des1_ip(port, b + kDes1Ip);
-    put_le16(static_cast<uint16_t>(get_com_des1_port(port)), b + kDes1Port);
-    b[kDes2Enable] = static_cast<unsigned char>(get_com_des2_enable(port));
-    get_com_des2_ip(port, b + kDes2Ip);
-    put_le16(static_cast<uint16_t>(get_com_des2_port(port)), b + kDes2Port);
+    using namespace tcp_client;
+    get_com_des1_ip(port, field_at(b, kDes1Ip));
+    put_field(b, kDes1Port, number(get_com_des1_port(port)));
+    put_field(b, kDes2Enable, number(get_com_des2_enable(port)));
+    get_com_des2_ip(port, field_at(b, kDes2Ip));
+    put_field(b, kDes2Port, number(get_com_des2_port(port)));
   } else if (mode == kLinkUdp) {
-    using namespace udp_layout;
+    using namespace udp;
     const int local_port = get_com_udp_local_port(port);
     if (report_udp_port) std::printf("get all, udp port=%d\n", local_port);
-    put_le16(static_cast<uint16_t>(local_port), b + kLocalPort);
+    put_field(b, kLocalPort, number(local_port));
     for (int e = 1; e <= kEntryCount; ++e) {
       unsigned char* entry_bytes = b + entry(e);
       // Destination 1 is always in use; station.ini's enable key for it is never read.
-      entry_bytes[kEnable] = e == 1 ? 1 : static_cast<unsigned char>(get_com_udp_enable(port, e));
-      put_le16(static_cast<uint16_t>(get_com_udp_des_port(port, e)), entry_bytes + kDesPort);
-      get_com_udp_des_be_ip(port, entry_bytes + kBeginIp, e);
-      get_com_udp_des_ed_ip(port, entry_bytes + kEndIp, e);
+      put_field(entry_bytes, kEnable, e == 1 ? 1 : number(get_com_udp_enable(port, e)));
+      put_field(entry_bytes, kDesPort, number(get_com_udp_des_port(port, e)));
+      get_com_udp_des_be_ip(port, field_at(entry_bytes, kBeginIp), e);
+      get_com_udp_des_ed_ip(port, field_at(entry_bytes, kEndIp), e);
     }
   }
 }
@@ -68,25 +75,21 @@ void load_port_record(PortTable* table, int index) {
   record.port_number = static_cast<uint32_t>(port);
   s.baud_rate = static_cast<uint32_t>(get_com_baud_rate(port));
   s.data_bits = static_cast<uint8_t>(get_com_data_bit(port));
-  s.parity = static_cast<uint8_t>(get_com_parity(port) + 1);
-  s.stop_bits = static_cast<uint8_t>(get_com_stop_bit(port) + 1);
-  s.flow_control = static_cast<uint8_t>(get_com_flow_control(port) + 1);
+  // The readers give the index of a word of the key's table, 0 for a missing one.
+  s.parity = wire_of(kParityValues, get_com_parity(port), 1);
+  s.stop_bits = wire_of(kStopBitValues, get_com_stop_bit(port), 1);
+  s.flow_control = wire_of(kFlowValues, get_com_flow_control(port), 1);
   std::memcpy(s.fixed98, kFixedGroup, sizeof kFixedGroup);
   std::memcpy(s.fixed97, kFixedGroup, sizeof kFixedGroup);
 
   load_uart_delimiter(port, s.uart_delimiter);
   load_tcp_delimiter(port, s.tcp_delimiter);
 
-  // station.ini names the interfaces in another order than the wire codes them:
-  // "RS-422" (index 1) is 3, "RS-485" (index 2) is 2, anything else RS-232.
-  const int uart_index = get_com_uart_mode(port);
-  s.uart_mode = uart_index == 1 ? 3 : uart_index == 2 ? 2 : 1;
+  s.uart_mode = wire_of(kInterfaceValues, get_com_uart_mode(port), 1);
   s.value91 = 5;
-  // "RAW" (index 0) and "Reverse_Telnet" (2) are both RAW on the wire.
-  const int tcp_mode = get_com_tcp_mode(port);
-  s.tcp_mode = static_cast<uint8_t>(tcp_mode == 0 ? 2 : tcp_mode);
-
-  s.link_mode = static_cast<uint8_t>(get_com_link_mode(port) + 1);
+  // "Reverse_Telnet" has no wire code: it is RAW on the wire.
+  s.tcp_mode = wire_of(kTcpModeValues, get_com_tcp_mode(port), kTcpModeRaw);
+  s.link_mode = wire_of(kLinkModeValues, get_com_link_mode(port), kLinkTcpServer);
   read_link_layout(port, s.link_mode, s.link_settings, true);
 
   s.option99 = 2;

@@ -1,63 +1,20 @@
 // The in-memory settings of the two serial ports and the SNMP system texts. Several blocks
-// of a PortRecord are held in wire form (little-endian numbers, addresses in dotted order)
-// because replies are copied straight out of them; the field order is therefore part of the
-// protocol, and the static_asserts below hold it. Hides nothing: plain data.
+// of a PortRecord are held in wire form (the layouts of wire_format.h) because replies are
+// copied straight out of them; the field order is therefore part of the protocol, and the
+// static_asserts below hold it. Hides nothing: plain data.
 #pragma once
 
 #include <cstddef>
 #include <cstdint>
 
+#include "protocol/wire_format.h"
+
 constexpr int kPortCount = 2;
-constexpr int kLinkSettingsSize = 90;
-constexpr int kMode4SettingsSize = 26;
+constexpr int kLinkSettingsSize = udp::kSize;  // the longest layout
+constexpr int kMode4SettingsSize = kMode4Size;
 constexpr int kAliasNameSize = 32;
-constexpr int kDelimiterBlockSize = 10;
+constexpr int kDelimiterBlockSize = delimiter::kSize;
 constexpr int kSnmpTextSize = 32;
-
-// Link modes as the record and the wire carry them.
-constexpr unsigned char kLinkTcpServer = 1;
-constexpr unsigned char kLinkTcpClient = 2;
-constexpr unsigned char kLinkUdp = 3;
-constexpr unsigned char kLinkMode4 = 4;
-
-// Layout lengths inside link_settings: TCP server 11, TCP client 13, UDP all 90.
-constexpr int kTcpServerLayoutSize = 11;
-constexpr int kTcpClientLayoutSize = 13;
-constexpr int kUdpLayoutSize = 90;
-
-// Offsets inside link_settings, per layout.
-namespace tcp_server_layout {
-constexpr int kLocalPort = 0;      // LE16
-constexpr int kIpFilter = 2;       // 1 byte
-constexpr int kSourceIp = 3;       // IPv4
-constexpr int kMaxConnection = 7;  // LE32
-}  // namespace tcp_server_layout
-namespace tcp_client_layout {
-constexpr int kDes1Ip = 0;      // IPv4
-constexpr int kDes1Port = 4;    // LE16
-constexpr int kDes2Enable = 6;  // 1 byte
-constexpr int kDes2Ip = 7;      // IPv4
-constexpr int kDes2Port = 11;   // LE16
-}  // namespace tcp_client_layout
-namespace udp_layout {
-constexpr int kLocalPort = 0;  // LE16
-constexpr int kEntryCount = 8;
-constexpr int kEntrySize = 11;
-// Entry e (1..8) starts at entry(e); inside it the fields below.
-constexpr int entry(int e) { return 2 + kEntrySize * (e - 1); }
-constexpr int kEnable = 0;   // 1 byte
-constexpr int kDesPort = 1;  // LE16
-constexpr int kBeginIp = 3;  // IPv4
-constexpr int kEndIp = 7;    // IPv4
-}  // namespace udp_layout
-
-// Delimiter block (uart_delimiter, tcp_delimiter).
-namespace delimiter_block {
-constexpr int kFlag = 0;     // LE16
-constexpr int kTimer = 2;    // LE16
-constexpr int kChars = 4;    // DelimiterSet: count, first, second, 0
-constexpr int kMaxByte = 8;  // LE16
-}  // namespace delimiter_block
 
 // The settings view: what current_port_record() hands to the command handlers.
 struct PortSettings {

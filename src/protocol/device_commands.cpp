@@ -9,6 +9,7 @@
 #include "common/byte_order.h"
 #include "model/port_loader.h"
 #include "protocol/command_handlers.h"
+#include "protocol/command_table.h"
 #include "protocol/frame_codec.h"
 #include "protocol/link_commands.h"
 #include "service/session.h"
@@ -17,18 +18,6 @@
 
 namespace {
 
-constexpr int kEcho78Code = 78;
-constexpr int kOption79Code = 79;
-constexpr int kNetAddressCode = 88;
-constexpr int kNamePasswordCode = 89;
-constexpr int kValue91Code = 91;
-constexpr int kValue93Code = 93;
-constexpr int kSelectPortCode = 94;
-constexpr int kEndOfSeriesCode = 95;
-constexpr int kGetAllCode = 96;
-
-constexpr int kPasswordSize = 8;  // eePassword
-constexpr int kAddressSize = 4;
 constexpr int kInterfaceCount = 4;  // eth0 .. eth3
 // A request text never exceeds the received buffer the dispatcher works on.
 constexpr int kRequestTextMax = 1024;
@@ -71,7 +60,7 @@ void put_text_reply(unsigned char* pos, int* size, unsigned char tag, const char
   payload[0] = tag;
   std::memcpy(payload + 1, text, static_cast<size_t>(n));
   payload[n + 1] = 0;
-  put_reply(pos, size, kNamePasswordCode, payload, n + 2);
+  put_reply(pos, size, kNamePassword, payload, n + 2);
 }
 
 int text_length(const char* field, int field_size) {
@@ -80,47 +69,41 @@ int text_length(const char* field, int field_size) {
 
 }  // namespace
 
-unsigned cmd_option79(const unsigned char* data, int length, unsigned char* pos, int* size) {
-  if (length != 1) return refuse(kOption79Code, pos, size);
+unsigned cmd_option79(const unsigned char* data, int, int, unsigned char* pos, int* size) {
   PortSettings& record = *current_port_record();
   unsigned report = 0;
   if ((data[0] == 1 || data[0] == 2) && data[0] != record.option79) {
     record.option79 = data[0];  // memory only
     report = 1;
   }
-  put_reply(pos, size, kOption79Code, &record.option79, 1);
+  put_reply(pos, size, kOption79, &record.option79, 1);
   return report;
 }
 
-unsigned cmd_value91(const unsigned char*, int length, unsigned char* pos, int* size) {
-  if (length != 1) return refuse(kValue91Code, pos, size);
-  put_reply(pos, size, kValue91Code, &current_port_record()->value91, 1);
+unsigned cmd_value91(const unsigned char*, int, int, unsigned char* pos, int* size) {
+  put_reply(pos, size, kValue91, &current_port_record()->value91, 1);
   return 1;
 }
 
-unsigned cmd_select_port(const unsigned char* data, int length, unsigned char* pos, int* size) {
-  if (length != 1) return refuse(kSelectPortCode, pos, size);
+unsigned cmd_select_port(const unsigned char* data, int, int, unsigned char* pos, int* size) {
   // set_current_port falls back to port 1 for a number the device does not have.
   if (data[0] != 0) set_current_port(data[0]);
   const unsigned char port = static_cast<unsigned char>(act_g());
-  put_reply(pos, size, kSelectPortCode, &port, 1);
+  put_reply(pos, size, kSelectPort, &port, 1);
   return 1;
 }
 
-unsigned cmd_value93(const unsigned char*, int length, unsigned char* pos, int* size) {
-  if (length != 0) return refuse(kValue93Code, pos, size);
-  put_reply(pos, size, kValue93Code, current_port_record()->value93, 2);
+unsigned cmd_value93(const unsigned char*, int, int, unsigned char* pos, int* size) {
+  put_reply(pos, size, kValue93, current_port_record()->value93, 2);
   return 1;
 }
 
-unsigned cmd_echo78(const unsigned char* data, int length, unsigned char* pos, int* size) {
-  if (length != 1) return refuse(kEcho78Code, pos, size);
-  put_reply(pos, size, kEcho78Code, data, 1);
+unsigned cmd_echo78(const unsigned char* data, int, int, unsigned char* pos, int* size) {
+  put_reply(pos, size, kEcho78, data, 1);
   return data[0] == 1 || data[0] == 2 ? 1 : 0;
 }
 
-unsigned cmd_get_all(const unsigned char*, int length, unsigned char* pos, int* size) {
-  if (length != 0) return refuse(kGetAllCode, pos, size);
+unsigned cmd_get_all(const unsigned char*, int, int, unsigned char* pos, int* size) {
   // The reload drops every memory-only value of the port: what follows is station.ini's.
   load_port_record(session_context().port_table, act_g() - 1);
   const PortSettings& s = *current_port_record();
@@ -128,13 +111,13 @@ unsigned cmd_get_all(const unsigned char*, int length, unsigned char* pos, int* 
   Series series = {pos, *size, 0};
   unsigned char rate[4];
   put_be32(s.baud_rate, rate);
-  series.add(1, rate, sizeof rate);
-  series.add(2, &s.data_bits, 1);
+  series.add(kSetBaudrate, rate, sizeof rate);
+  series.add(kSetDatasize, &s.data_bits, 1);
   std::printf("parity=%d\n", s.parity);
-  series.add(3, &s.parity, 1);
-  series.add(4, &s.stop_bits, 1);
-  series.add(5, &s.flow_control, 1);
-  series.add(85, &s.tcp_mode, 1);
+  series.add(kSetParity, &s.parity, 1);
+  series.add(kSetStopsize, &s.stop_bits, 1);
+  series.add(kSetControl, &s.flow_control, 1);
+  series.add(kTcpMode, &s.tcp_mode, 1);
 
   const int alias_length = text_length(s.alias_name, kAliasNameSize);
   std::printf("get alias name=%s\n", s.alias_name);
@@ -142,19 +125,19 @@ unsigned cmd_get_all(const unsigned char*, int length, unsigned char* pos, int* 
   unsigned char alias[1 + kAliasNameSize + 1] = {};
   alias[0] = s.alias_tag;
   std::memcpy(alias + 1, s.alias_name, static_cast<size_t>(alias_length));
-  series.add(kNamePasswordCode, alias, alias_length + 2);
+  series.add(kNamePassword, alias, alias_length + 2);
 
   std::printf("mode=%d\n", s.uart_mode);
-  series.add(90, &s.uart_mode, 1);
-  series.add(kValue91Code, &s.value91, 1);
+  series.add(kUartMode, &s.uart_mode, 1);
+  series.add(kValue91, &s.value91, 1);
   std::printf("linkmode = %d\n", s.link_mode);
-  unsigned char link[kLinkPayloadMax];
-  series.add(92, link, get_link_payload(s, link));
-  series.add(kValue93Code, s.value93, 2);
-  series.add(99, &s.option99, 1);
-  series.add(98, s.fixed98, 3);
-  series.add(97, s.fixed97, 3);
-  series.add(kEndOfSeriesCode, nullptr, 0);
+  unsigned char link[kLinkReplyMax];
+  series.add(kLinkMode, link, get_link_payload(s, link));
+  series.add(kValue93, s.value93, 2);
+  series.add(kOption99, &s.option99, 1);
+  series.add(kFixed98, s.fixed98, 3);
+  series.add(kFixed97, s.fixed97, 3);
+  series.add(kEndOfSeries, nullptr, 0);
   *size = series.total;
   return 1;
 }
@@ -162,8 +145,8 @@ unsigned cmd_get_all(const unsigned char*, int length, unsigned char* pos, int* 
 unsigned set_namepassword(const unsigned char* data, int length, int, unsigned char* pos,
                           int* size) {
   std::puts("set_namepassword function");
-  if (length < 1) {
-    put_error_reply(pos, size, kNamePasswordCode);
+  if (!request_length_ok(*find_command(kNamePassword), data, length)) {
+    put_error_reply(pos, size, kNamePassword);
     std::puts("set_namepassword function error");
     return 0;
   }
@@ -183,20 +166,21 @@ unsigned set_namepassword(const unsigned char* data, int length, int, unsigned c
                                  {identity.sysLocation, set_sysLocation},
                                  {identity.sysContact, set_sysContact}};
 
+  using namespace name_password;
   switch (sub) {
-    case 0:
-    case 1:
-      if (sub == 1) store_text(record.alias_name, kAliasNameSize, text, n);  // memory only
+    case kAliasQuery:
+    case kAlias:
+      if (sub == kAlias) store_text(record.alias_name, kAliasNameSize, text, n);  // memory only
       put_text_reply(pos, size, 1, record.alias_name,
                      text_length(record.alias_name, kAliasNameSize));
-      return sub == 1 ? 1 : 0;
-    case 2:
-    case 3:
-    case 4:
-    case 5:
-    case 6:
-    case 7: {
-      const SnmpText& t = snmp_texts[(sub - 2) / 2];
+      return sub == kAlias ? 1 : 0;
+    case kSysNameQuery:
+    case kSysName:
+    case kSysLocationQuery:
+    case kSysLocation:
+    case kSysContactQuery:
+    case kSysContact: {
+      const SnmpText& t = snmp_texts[(sub - kSysNameQuery) / 2];
       if (sub % 2 == 1) {
         store_text(t.field, kSnmpTextSize, text, n);
         t.write(t.field);
@@ -207,35 +191,35 @@ unsigned set_namepassword(const unsigned char* data, int length, int, unsigned c
                      text_length(t.field, kSnmpTextSize));
       return sub % 2;
     }
-    case 9: {
+    case kPassword: {
       // The old password is not asked for: being logged in is enough to replace it.
-      put_text_reply(pos, size, 9, reinterpret_cast<const char*>(text), n);
+      put_text_reply(pos, size, kPassword, reinterpret_cast<const char*>(text), n);
       passwdChangeAlert("Password Changed");
-      unsigned char password[kPasswordSize] = {};
-      std::memcpy(password, text, static_cast<size_t>(n < kPasswordSize ? n : kPasswordSize));
+      unsigned char password[kPasswordMax] = {};
+      std::memcpy(password, text, static_cast<size_t>(n < kPasswordMax ? n : kPasswordMax));
       set_eePassword(password);
       return 1;
     }
     default:
-      put_reply(pos, size, kNamePasswordCode, nullptr, 0);
+      put_reply(pos, size, kNamePassword, nullptr, 0);
       return 0;
   }
 }
 
 unsigned cmd_net_address(const unsigned char* data, int length, int eth_index, unsigned char* pos,
                          int* size) {
-  if (length != 5 && length != 1) return refuse(kNetAddressCode, pos, size);
   // Only the interface the session came in on has a block; an unknown one touches nothing.
   const int i = eth_index - 1;
-  if (i < 0 || i >= kInterfaceCount) return refuse(kNetAddressCode, pos, size);
+  if (i < 0 || i >= kInterfaceCount) return refuse(kNetAddress, pos, size);
+  using namespace net_address;
   const unsigned char sub = data[0];
-  const bool is_set = sub == 1 || sub == 3 || sub == 5;
+  const bool is_set = sub == kIp || sub == kGateway || sub == kNetmask;
   // A set without an address has nothing to store.
-  if (is_set && length != 5) return refuse(kNetAddressCode, pos, size);
+  if (is_set && length != 1 + kAddressSize) return refuse(kNetAddress, pos, size);
 
   unsigned char reply[1 + kAddressSize] = {};
   reply[0] = sub;
-  if (sub <= 5) {
+  if (sub <= kNetmask) {
     using Reader = int (*)(int index, void* dst);
     using Writer = int (*)(int index, const void* src);
     struct Field {
@@ -251,6 +235,6 @@ unsigned cmd_net_address(const unsigned char* data, int length, int eth_index, u
     f.read(i, reply + 1);
     reply[0] = static_cast<unsigned char>(sub | 1);
   }
-  put_reply(pos, size, kNetAddressCode, reply, sizeof reply);
+  put_reply(pos, size, kNetAddress, reply, sizeof reply);
   return is_set ? 1 : 0;
 }

@@ -13,57 +13,30 @@
 
 namespace {
 
-using R = ChangeRoute;
-
-// clang-format off
-CommandEntry g_command_table[] = {
-    {1,  R::kFlagA,        cmd_set_baudrate,   nullptr},
-    {2,  R::kFlagA,        cmd_set_datasize,   nullptr},
-    {3,  R::kFlagA,        cmd_set_parity,     nullptr},
-    {4,  R::kFlagA,        cmd_set_stopsize,   nullptr},
-    {5,  R::kFlagA,        cmd_set_control,    nullptr},
-    {76, R::kFlagA,        cmd_tcp_delimiter,  nullptr},
-    {77, R::kFlagA,        cmd_uart_delimiter, nullptr},
-    {78, R::kIgnored,      cmd_echo78,         nullptr},
-    {79, R::kFlagB,        cmd_option79,       nullptr},
-    {85, R::kIgnored,      cmd_tcp_mode,       nullptr},
-    {88, R::kIgnored,      nullptr,            cmd_net_address},
-    {89, R::kIgnored,      nullptr,            set_namepassword},
-    {90, R::kFlagA,        cmd_uart_mode,      nullptr},
-    {91, R::kIgnored,      cmd_value91,        nullptr},
-    {92, R::kReplaceFlagB, cmd_link_mode,      nullptr},
-    {93, R::kIgnored,      cmd_value93,        nullptr},
-    {94, R::kIgnored,      cmd_select_port,    nullptr},
-    {96, R::kIgnored,      cmd_get_all,        nullptr},
-    {97, R::kNoHandler,    nullptr,            nullptr},
-    {98, R::kNoHandler,    nullptr,            nullptr},
-    {99, R::kFlagA,        cmd_option99,       nullptr},
+// The handlers of the command table's rows, in the rows' order.
+constexpr CommandHandler kHandlers[] = {
+#define COMMAND(code, id, name, request, check, reply, bytes, error, route, handler) handler,
+#include "protocol/commands.def"
+#undef COMMAND
 };
-// clang-format on
+static_assert(sizeof kHandlers / sizeof kHandlers[0] == kCommandCount);
 
-CommandEntry* entry_of(int code) {
-  for (CommandEntry& e : g_command_table)
-    if (e.code == code) return &e;
-  return nullptr;
+// Runs one frame's command under its row: the length check the dispatcher owns, then the
+// handler. The change report, 0 when nothing ran.
+unsigned run_command(const CommandRow& row, const unsigned char* data, int d, int eth_index,
+                     unsigned char* pos, int* size) {
+  if (row.route == ChangeRoute::kNoHandler) {
+    *size = 0;
+    return 0;
+  }
+  if (row.check == LengthCheck::kDispatcher && !request_length_ok(row, data, d)) {
+    put_error_reply(pos, size, row.error_byte);
+    return 0;
+  }
+  return kHandlers[&row - kCommandRows](data, d, eth_index, pos, size);
 }
-
-// The message as msgsnd takes it: the type is the native long of the machine.
-struct ChangeNotice {
-  long type;
-  char text[kChangeNoticeTextSize];
-};
 
 }  // namespace
-
-const CommandEntry* find_command(int code) { return entry_of(code); }
-
-CommandHandler swap_command_handler(int code, CommandHandler handler) {
-  CommandEntry* e = entry_of(code);
-  if (!e || !e->handler) return nullptr;
-  CommandHandler old = e->handler;
-  e->handler = handler;
-  return old;
-}
 
 int dispatch_commands(const unsigned char* received, int count, int eth_index, int* logged_in,
                       unsigned char* answer, int answer_size, int* answer_length) {
@@ -79,45 +52,40 @@ int dispatch_commands(const unsigned char* received, int count, int eth_index, i
     int frame_length = 0;
     const unsigned char* data = nullptr;
     const int code = scan_frame(read_pos, remaining, &frame_length, &data);
-    const int d = frame_length - 6;
+    const int d = frame_length - kFrameOverhead;
     int size = space;
 
-    if (code == 0) {
-      *logged_in = static_cast<int>(handle_login(data, d, eth_index, write_pos, &size));
-    } else if (*logged_in == 1) {
-      const CommandEntry* e = entry_of(code);
-      if (!e) {
-        // An unknown code, or no frame at all: nothing after it can be trusted. The replies
-        // already built still go out.
-        std::puts("Fetch command error");
-        *answer_length = total;
-        return -1;
-      }
-      unsigned report = 0;
-      if (e->route == R::kNoHandler)
-        size = 0;
-      else if (e->iface_handler)
-        report = e->iface_handler(data, d, eth_index, write_pos, &size);
-      else
-        report = e->handler(data, d, write_pos, &size);
-      switch (e->route) {
-        case R::kFlagA:
-          flag_a |= report;
-          break;
-        case R::kFlagB:
-          flag_b |= report;
-          break;
-        case R::kReplaceFlagB:
-          flag_b = report;
-          break;
-        case R::kIgnored:
-        case R::kNoHandler:
-          break;
-      }
-    } else {
+    const CommandRow* row = find_command(code);
+    if (code != kLogin && *logged_in != 1) {
       // Before a login every code but 0 is refused; with no frame found the code is -1,
       // whose low 8 bits name 255.
       put_error_reply(write_pos, &size, code & 0xFF);
+    } else if (!row || row->route == ChangeRoute::kNotServed) {
+      // An unknown code, or no frame at all: nothing after it can be trusted. The replies
+      // already built still go out.
+      std::puts("Fetch command error");
+      *answer_length = total;
+      return -1;
+    } else {
+      const unsigned report = run_command(*row, data, d, eth_index, write_pos, &size);
+      switch (row->route) {
+        case ChangeRoute::kLogin:
+          *logged_in = static_cast<int>(report);
+          break;
+        case ChangeRoute::kFlagA:
+          flag_a |= report;
+          break;
+        case ChangeRoute::kFlagB:
+          flag_b |= report;
+          break;
+        case ChangeRoute::kReplaceFlagB:
+          flag_b = report;
+          break;
+        case ChangeRoute::kIgnored:
+        case ChangeRoute::kNoHandler:
+        case ChangeRoute::kNotServed:
+          break;
+      }
     }
 
     write_pos += size;
@@ -156,7 +124,7 @@ unsigned handle_login(const unsigned char* data, int length, int eth_index, unsi
       (n == 0 && length == 0) ||
       (n > 0 && length == n && std::memcmp(data, expected, static_cast<size_t>(n)) == 0);
   const unsigned char state = ok ? 'S' : 'F';
-  put_reply(pos, size, 0, &state, 1);
+  put_reply(pos, size, kLogin, &state, 1);
   std::printf("login state: %c\n", state);
   if (!ok) authenFailAlert("Authentication Failure (Manager Tool)");
   return ok ? 1 : 0;
@@ -165,12 +133,12 @@ unsigned handle_login(const unsigned char* data, int length, int eth_index, unsi
 int send_change_notice(int port) {
   ChangeNotice notice;
   std::memset(&notice, 0, sizeof notice);
-  notice.type = 1;
+  notice.type = kChangeNoticeType;
   std::snprintf(notice.text, sizeof notice.text, "%d", port);
 
   const int queue = msgget(kChangeNoticeKey, 0600);
   if (queue < 0) std::puts("server: can't get message queue 1");
   // Blocks while the queue is full; the forwarding side reads it.
-  msgsnd(queue, &notice, kChangeNoticeTextSize, 0);
+  msgsnd(queue, &notice, sizeof notice.text, 0);
   return 0;
 }

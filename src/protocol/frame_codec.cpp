@@ -36,8 +36,7 @@ int put_frame_tail(unsigned char* pos, int space) {
   return 2;
 }
 
-void put_reply(unsigned char* pos, int* size, int code, const unsigned char* payload,
-               int length) {
+void put_reply(unsigned char* pos, int* size, int code, const unsigned char* payload, int length) {
   const int d = payload ? length : 0;
   const int space = *size;
   if (space < d + 6) {

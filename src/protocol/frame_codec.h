@@ -2,14 +2,7 @@
 // one frame in a received buffer; the writers build reply frames into the answer buffer.
 #pragma once
 
-#include "common/byte_order.h"
-
-constexpr unsigned char kIac = 0xFF;
-constexpr unsigned char kSb = 0xFA;
-constexpr unsigned char kSe = 0xF0;
-constexpr unsigned char kComPortOption = 0x2C;
-constexpr int kReplyOffset = 100;  // reply code = request code + 100
-constexpr int kErrorCode = 80;     // the error reply is code 80 + 100 = 180
+#include "protocol/wire_format.h"
 
 // Finds the first frame in count bytes from start. Returns its code, or -1 when no frame is
 // found; *frame_length is the frame's length (0 when none), *data its data (nullptr when the

@@ -5,13 +5,6 @@
 
 #include "model/port_record.h"
 
-// The longest link payload: the mode byte and the whole UDP layout.
-constexpr int kLinkPayloadMax = 1 + kLinkSettingsSize;
-
-// Bytes of the link payload for a link mode: 13 for the TCP server, 15 for the TCP client,
-// 91 for UDP (the server and client replies carry one more byte than their layout), and 0
-// for mode 4, whose layout is never reported.
-int link_payload_length(int link_mode);
-// Copies the link payload of the record's current link mode into out (kLinkPayloadMax
-// bytes) and returns its length.
+// Copies the link reply of the record's current link mode (mode byte and layout,
+// link_reply_length bytes) into out, which holds kLinkReplyMax bytes, and returns its length.
 int get_link_payload(const PortSettings& settings, unsigned char* out);

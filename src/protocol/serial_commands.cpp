@@ -12,39 +12,38 @@
 
 namespace {
 
-constexpr int32_t kBaudRates[kBaudRateCount] = {300,    600,    1200,   2400,   4800,
-                                                9600,   19200,  38400,  57600,  115200,
-                                                230400, 460800, 500000, 576000, 921600};
-
-// Codes 2 to 5 share one shape: one data byte, accepted within lowest..highest, written to
-// station.ini as the value itself (data size) or as the word index value - 1, and kept in
-// one byte of the record.
+// Codes 2 to 5 share one shape: one data byte, kept in one byte of the record. A coded value
+// is accepted when its table has it and goes to station.ini as its word's index; the data
+// size is accepted within 5..8 and written as the number itself.
 struct ByteSetting {
   int code;
-  int lowest;
-  int highest;
+  const ValueTable* values;
   int (*write)(int port, int value);
-  int index_offset;
   uint8_t PortSettings::*field;
   unsigned report;  // code 5 reports 2, the others 1
 };
 
-constexpr ByteSetting kDataSize = {2, 5, 8, set_com_data_bit, 0, &PortSettings::data_bits, 1};
-constexpr ByteSetting kParity = {3, 1, 5, set_com_parity, 1, &PortSettings::parity, 1};
-constexpr ByteSetting kStopSize = {4, 1, 2, set_com_stop_bit, 1, &PortSettings::stop_bits, 1};
-constexpr ByteSetting kControl = {5, 1, 3, set_com_flow_control, 1, &PortSettings::flow_control, 2};
+constexpr int kLowestDataSize = 5;
+constexpr int kHighestDataSize = 8;
 
-unsigned set_byte_setting(const ByteSetting& setting, const unsigned char* data, int length,
-                          unsigned char* pos, int* size) {
-  if (length != 1) {
-    put_error_reply(pos, size, setting.code);
-    return 0;
-  }
+constexpr ByteSetting kDataSize = {kSetDatasize, nullptr, set_com_data_bit,
+                                   &PortSettings::data_bits, 1};
+constexpr ByteSetting kParity = {kSetParity, &kParityValues, set_com_parity, &PortSettings::parity,
+                                 1};
+constexpr ByteSetting kStopSize = {kSetStopsize, &kStopBitValues, set_com_stop_bit,
+                                   &PortSettings::stop_bits, 1};
+constexpr ByteSetting kControl = {kSetControl, &kFlowValues, set_com_flow_control,
+                                  &PortSettings::flow_control, 2};
+
+unsigned set_byte_setting(const ByteSetting& setting, const unsigned char* data, unsigned char* pos,
+                          int* size) {
   const int value = data[0];
   PortSettings& record = *current_port_record();
-  const bool accepted = value >= setting.lowest && value <= setting.highest;
+  const ValueRow* row = setting.values ? row_of_wire(*setting.values, value) : nullptr;
+  const bool accepted =
+      setting.values ? row != nullptr : value >= kLowestDataSize && value <= kHighestDataSize;
   if (accepted) {
-    setting.write(act_g(), value - setting.index_offset);
+    setting.write(act_g(), row ? row->ini_index : value);
     record.*setting.field = static_cast<uint8_t>(value);
   }
   const unsigned char reply = record.*setting.field;
@@ -56,16 +55,11 @@ unsigned set_byte_setting(const ByteSetting& setting, const unsigned char* data,
 
 int baud_rate_index(int32_t rate) {
   for (int i = 0; i < kBaudRateCount; ++i)
-    if (kBaudRates[i] == rate) return i + 1;
+    if (static_cast<int32_t>(kBaudRates[i]) == rate) return i + 1;
   return 0;
 }
 
-unsigned cmd_set_baudrate(const unsigned char* data, int length, unsigned char* pos, int* size) {
-  constexpr int kCode = 1;
-  if (length != 4) {
-    put_error_reply(pos, size, kCode);
-    return 0;
-  }
+unsigned cmd_set_baudrate(const unsigned char* data, int, int, unsigned char* pos, int* size) {
   const uint32_t rate = get_be32(data);
   PortSettings& record = *current_port_record();
   // 0 asks for the current rate; so does any rate outside the table.
@@ -76,22 +70,22 @@ unsigned cmd_set_baudrate(const unsigned char* data, int length, unsigned char* 
   }
   unsigned char reply[4];
   put_be32(record.baud_rate, reply);
-  put_reply(pos, size, kCode, reply, sizeof reply);
+  put_reply(pos, size, kSetBaudrate, reply, sizeof reply);
   return accepted ? 1 : 0;
 }
 
-unsigned cmd_set_datasize(const unsigned char* data, int length, unsigned char* pos, int* size) {
-  return set_byte_setting(kDataSize, data, length, pos, size);
+unsigned cmd_set_datasize(const unsigned char* data, int, int, unsigned char* pos, int* size) {
+  return set_byte_setting(kDataSize, data, pos, size);
 }
 
-unsigned cmd_set_parity(const unsigned char* data, int length, unsigned char* pos, int* size) {
-  return set_byte_setting(kParity, data, length, pos, size);
+unsigned cmd_set_parity(const unsigned char* data, int, int, unsigned char* pos, int* size) {
+  return set_byte_setting(kParity, data, pos, size);
 }
 
-unsigned cmd_set_stopsize(const unsigned char* data, int length, unsigned char* pos, int* size) {
-  return set_byte_setting(kStopSize, data, length, pos, size);
+unsigned cmd_set_stopsize(const unsigned char* data, int, int, unsigned char* pos, int* size) {
+  return set_byte_setting(kStopSize, data, pos, size);
 }
 
-unsigned cmd_set_control(const unsigned char* data, int length, unsigned char* pos, int* size) {
-  return set_byte_setting(kControl, data, length, pos, size);
+unsigned cmd_set_control(const unsigned char* data, int, int, unsigned char* pos, int* size) {
+  return set_byte_setting(kControl, data, pos, size);
 }

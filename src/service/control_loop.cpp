@@ -11,8 +11,6 @@
 
 namespace {
 
-constexpr unsigned char kGreeting[2] = {0x20, 0x20};
-
 struct Connection {
   int client = -1;
   int logged_in = 0;
@@ -57,7 +55,7 @@ void control_session_loop(PortTable* table, uint16_t listen_port) {
       const int fd = tcp_server_accept(listener, nullptr, nullptr, 0);
       if (fd < 0) continue;
       c.client = fd;
-      chk_send(c.client, kGreeting, sizeof kGreeting);
+      chk_send(c.client, kGreeting, kGreetingSize);
       c.active = 0;
       continue;
     }
@@ -68,7 +66,7 @@ void control_session_loop(PortTable* table, uint16_t listen_port) {
       continue;
     }
     received[n] = 0;
-    if (c.active == 0 && n >= 2 && received[0] == 0xFF && received[1] == 0xFA) c.active = 1;
+    if (c.active == 0 && n >= 2 && received[0] == kIac && received[1] == kSb) c.active = 1;
     const int eth_index = socket_eth_index(c.client);
     if (c.active == 0) continue;
 

@@ -7,10 +7,9 @@
 #include <cstdint>
 
 #include "model/port_record.h"
+#include "protocol/wire_format.h"
 
-constexpr uint16_t kControlPort = 55960;
 constexpr int kControlBacklog = 1;
-constexpr int kReceiveBufferSize = 1024;
 
 // Returns only when one of its two buffers cannot be allocated.
 void control_session_loop(PortTable* table, uint16_t listen_port);

@@ -25,7 +25,7 @@ struct Args {
   bool help = false;
   // Connection options, with their defaults.
   std::string host = "127.0.0.1";
-  uint16_t tcp_port = kDefaultControlPort;
+  uint16_t tcp_port = kControlPort;
   std::string user;
   std::string password_file;
   int port = 1;

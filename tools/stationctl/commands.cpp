@@ -30,7 +30,8 @@ int transport_failure(const Session& s, ClientStatus status) {
     case ClientStatus::kClosed:
       return fail(kExitConnection, s.conn.address + " closed the connection");
     case ClientStatus::kBadRequest:
-      return fail(kExitUsage, "the request cannot be sent: it holds the bytes FF F0, or is too long");
+      return fail(kExitUsage,
+                  "the request cannot be sent: it holds the bytes FF F0, or is too long");
     default:
       return fail(kExitConnection, "connection to " + s.conn.address + " failed (" +
                                        client_status_text(status) + ")");
@@ -91,8 +92,8 @@ int send_changes(Session* s, int port, const std::vector<Request>& requests) {
       return kExitOk;
     case ReadOutcome::kRefused:
       if (all[failed].code == 88) return fail(kExitRefused, eth0_only(*s));
-      return fail(kExitRefused, "the unit refused " + why + " (code " +
-                                    std::to_string(all[failed].code) + ")");
+      return fail(kExitRefused,
+                  "the unit refused " + why + " (code " + std::to_string(all[failed].code) + ")");
     case ReadOutcome::kUnexpected:
       break;
   }
@@ -100,8 +101,8 @@ int send_changes(Session* s, int port, const std::vector<Request>& requests) {
 }
 
 // plan_edits, with the layout query when a new link mode's settings must be read first.
-int plan(Session* s, int port, PortView* current, const std::vector<Edit>& edits,
-         bool changed_only, EditPlan* out, const std::string& context = "") {
+int plan(Session* s, int port, PortView* current, const std::vector<Edit>& edits, bool changed_only,
+         EditPlan* out, const std::string& context = "") {
   std::string error;
   if (!plan_edits(*current, edits, changed_only, out, &error))
     return fail(kExitUsage, context + error);
@@ -111,8 +112,8 @@ int plan(Session* s, int port, PortView* current, const std::vector<Edit>& edits
       client_exchange(&s->conn, {select_port(port), layout_query(out->needs_layout)}, &groups);
   if (status != ClientStatus::kOk) return transport_failure(*s, status);
   const ReplyGroup& g = groups[1];
-  if (g.size() != 1 || g[0].code != 192 || g[0].data.empty() ||
-      g[0].data[0] != out->needs_layout || !decode_layout(g[0].data, &current->link))
+  if (g.size() != 1 || g[0].code != 192 || g[0].data.empty() || g[0].data[0] != out->needs_layout ||
+      !decode_layout(g[0].data, &current->link))
     return fail(kExitConnection, "unexpected reply to link-mode from " + s->conn.address);
   if (!plan_edits(*current, edits, changed_only, out, &error))
     return fail(kExitUsage, context + error);
@@ -243,7 +244,8 @@ bool build_set(const Args& args, SetRequest* out, std::string* error) {
   if (!ok) return false;
   if (w.size() > words) return (*error = "unexpected " + w[words]), false;
   if (out->edits.empty() && out->extra.empty() && !out->wants_new_password)
-    return (*error = "set " + what + ": nothing to set (stationctl set " + what + " --help)"), false;
+    return (*error = "set " + what + ": nothing to set (stationctl set " + what + " --help)"),
+           false;
   return true;
 }
 
@@ -327,11 +329,13 @@ int run_set(const Args& args) {
     if (!new_password(args.options.empty() ? "" : args.options[0].second, &fresh, &error))
       return fail(kExitUsage, error);
     if (fresh.size() > kPasswordMax)
-      return fail(kExitUsage, "the new password is longer than 8 characters: the unit keeps 8, "
-                              "and the longer one would never log in");
+      return fail(kExitUsage,
+                  "the new password is longer than 8 characters: the unit keeps 8, "
+                  "and the longer one would never log in");
     if (fresh.find(' ') != std::string::npos)
-      return fail(kExitUsage, "the new password holds a space: the unit would read a login "
-                              "with it as a user name and a password");
+      return fail(kExitUsage,
+                  "the new password holds a space: the unit would read a login "
+                  "with it as a user name and a password");
     set.extra.push_back(text_request(9, fresh));
   }
   if (!login_password(args.password_file, &password, &error)) return fail(kExitUsage, error);
@@ -397,8 +401,9 @@ int run_raw(const Args& args) {
   if (!no_options(args, &error) || args.json)
     return fail(kExitUsage, args.json ? "--json is not an option of raw" : error);
   if (!parse_hex(args.words, &bytes))
-    return fail(kExitUsage, "raw needs frames as an even number of hex digits, such as fffa2c5e00fff0");
-  if (bytes.size() > kMaxRequestBytes)
+    return fail(kExitUsage,
+                "raw needs frames as an even number of hex digits, such as fffa2c5e00fff0");
+  if (bytes.size() > static_cast<std::size_t>(kReceiveBufferSize))
     return fail(kExitUsage, "more than 1024 bytes: the unit reads at most 1024 at once");
   if (!login_password(args.password_file, &password, &error)) return fail(kExitUsage, error);
 
@@ -409,9 +414,7 @@ int run_raw(const Args& args) {
     const unsigned char* data = nullptr;
     const int code = scan_frame(bytes.data() + pos, n - pos, &length, &data);
     if (code < 0) break;
-    Request r{code, {}};
-    if (data) r.data.assign(data, data + (length - 6));
-    const int k = expected_reply_frames(r);
+    const int k = reply_frames(code, data, length - kFrameOverhead);
     if (k < 0) break;  // the unit stops at a code it does not serve
     expected += k;
     pos += length;

@@ -9,6 +9,7 @@
 #include <string>
 #include <vector>
 
+#include "client/control_client.h"
 #include "platform/root.h"
 #include "protocol/frame_codec.h"
 #include "service/session.h"
@@ -31,13 +32,6 @@ Bytes operator+(Bytes a, const Bytes& b) {
 Bytes reply(int code, const std::string& data = "") { return frame(code + 100, data); }
 Bytes login(char state) { return reply(0, std::string(1, state)); }
 
-// Handlers with a known change report, answering an empty reply under their code.
-template <int Code, unsigned Report>
-unsigned stub(const unsigned char*, int, unsigned char* pos, int* size) {
-  put_reply(pos, size, Code, nullptr, 0);
-  return Report;
-}
-
 // A root with station.ini and var/log, the fake EEPROM holding admin/secret, and queue 1234
 // in an IPC namespace of this test process alone.
 class Dispatcher : public ::testing::Test {
@@ -56,7 +50,6 @@ class Dispatcher : public ::testing::Test {
     ASSERT_GE(queue_, 0);
   }
   void TearDown() override {
-    for (auto& [code, handler] : swapped_) swap_command_handler(code, handler);
     if (queue_ >= 0) msgctl(queue_, IPC_RMID, nullptr);
     set_root(nullptr);
   }
@@ -64,9 +57,6 @@ class Dispatcher : public ::testing::Test {
     std::memset(i2c_.chip.data() + 68, 0, 16);
     std::memcpy(i2c_.chip.data() + 68, user.data(), user.size());
     std::memcpy(i2c_.chip.data() + 76, password.data(), password.size());
-  }
-  void use(int code, CommandHandler h) {
-    swapped_.push_back({code, swap_command_handler(code, h)});
   }
 
   Bytes dispatch(const Bytes& in, int* result = nullptr) {
@@ -79,10 +69,7 @@ class Dispatcher : public ::testing::Test {
   }
   // The number of ChangeNotices sent since the last call (their format is proven elsewhere).
   int notices() {
-    struct {
-      long type;
-      char text[kChangeNoticeTextSize];
-    } m;
+    ChangeNotice m;
     int n = 0;
     while (msgrcv(queue_, &m, sizeof m.text, 0, IPC_NOWAIT) >= 0) ++n;
     return n;
@@ -94,7 +81,6 @@ class Dispatcher : public ::testing::Test {
   SnmpIdentity identity_{};
   int logged_in_ = 0;
   int queue_ = -1;
-  std::vector<std::pair<int, CommandHandler>> swapped_;
 };
 
 // The login forms, the refusals before login and the notice flags are proven through the
@@ -113,25 +99,115 @@ TEST_F(Dispatcher, LoginFieldsOfFullWidthAndAnEmptyPassword) {
 
 TEST_F(Dispatcher, UnknownCodeEndsTheBufferWithoutANotice) {
   logged_in_ = 1;
-  use(1, stub<1, 1>);
-  use(79, stub<79, 1>);
+  const std::string k9600("\0\0\x25\x80", 4);
   int result = 0;
   testing::internal::CaptureStdout();
-  EXPECT_EQ(dispatch(frame(1) + frame(50) + frame(79), &result), reply(1));
+  EXPECT_EQ(dispatch(frame(1, k9600) + frame(50) + frame(79, "\2"), &result), reply(1, k9600));
   EXPECT_EQ(testing::internal::GetCapturedStdout(), "Fetch command error\n");
   EXPECT_EQ(result, -1);
   EXPECT_EQ(notices(), 0);
 
   // A stray byte before a frame: the frame runs, then the scan sees only its last byte.
   testing::internal::CaptureStdout();
-  EXPECT_EQ(dispatch(Bytes{0x00} + frame(79), &result), reply(79));
+  EXPECT_EQ(dispatch(Bytes{0x00} + frame(79, "\2"), &result), reply(79, "\2"));
   EXPECT_EQ(testing::internal::GetCapturedStdout(), "Fetch command error\n");
   EXPECT_EQ(result, -1);
 
   // Without errors the same frames send one notice.
-  EXPECT_EQ(dispatch(frame(1) + frame(79), &result), reply(1) + reply(79));
+  EXPECT_EQ(dispatch(frame(1, k9600) + frame(79, "\1"), &result),
+            reply(1, k9600) + reply(79, "\1"));
   EXPECT_EQ(result, 0);
   EXPECT_EQ(notices(), 1);
+}
+
+// What the protocol promises each code on a logged-in connection, written from its own
+// description and not from the command table: the requests refused with the error reply and
+// the byte that reply names, one accepted request, the reply frames it earns and the data
+// bytes of the first. The dispatcher must keep each promise, and the client, which waits for
+// replies by the table, must expect the same number of frames.
+TEST_F(Dispatcher, EachCodeKeepsItsLengthsErrorByteAndReplies) {
+  const std::string one(1, '\1'), two(2, '\1'), zero(1, '\0');
+  struct Promise {
+    int code;
+    std::vector<std::string> refused;
+    int error_byte;
+    std::string accepted;
+    int frames;  // -1: the dispatcher stops at the code
+    std::size_t first_bytes;
+  };
+  const Promise promises[] = {
+      {0, {}, 0, "secret", 1, 1},
+      {1,
+       {"", "\0\0\x25", std::string("\0\0\x25\x80\0", 5)},
+       1,
+       std::string("\0\0\x25\x80", 4),
+       1,
+       4},
+      {2, {"", two}, 2, "\x08", 1, 1},
+      {3, {"", two}, 3, "\x03", 1, 1},
+      {4, {"", two}, 4, zero, 1, 1},
+      {5, {"", two}, 5, zero, 1, 1},
+      {76, {"", one, one + std::string(8, '\0'), one + std::string(10, '\0')}, 76, zero, 1, 10},
+      {77,
+       {"", one, one + std::string(8, '\0'), one + std::string(10, '\0')},
+       98,
+       zero + two,
+       1,
+       10},
+      {78, {"", two}, 78, "\x05", 1, 1},
+      {79, {"", two}, 79, zero, 1, 1},
+      {85, {"", two}, 85, zero, 1, 1},
+      {88, {"", two, std::string(4, '\0'), std::string(6, '\0')}, 88, "\x04", 1, 5},
+      {89, {""}, 89, zero, 1, 2},
+      {90, {"", two}, 90, zero, 1, 1},
+      {91, {"", two}, 91, zero, 1, 1},
+      {92, {"", two, std::string(13, '\0'), std::string(90, '\3')}, 92, zero, 1, 13},
+      {92, {}, 0, "\x08", 0, 0},
+      {93, {zero}, 93, "", 1, 2},
+      {94, {"", two}, 94, zero, 1, 1},
+      {96, {zero}, 96, "", 15, 4},
+      {97, {}, 0, "\1\2\3", 0, 0},
+      {98, {}, 0, "", 0, 0},
+      {99, {"", two}, 99, zero, 1, 1},
+      {50, {}, 0, "", -1, 0},
+      {80, {}, 0, zero, -1, 0},
+      {95, {}, 0, "", -1, 0},
+      {196, {}, 0, "", -1, 0},
+  };
+  testing::internal::CaptureStdout();
+  for (const Promise& p : promises) {
+    const auto bytes = [](const std::string& d) {
+      return reinterpret_cast<const unsigned char*>(d.data());
+    };
+    for (const std::string& data : p.refused) {
+      logged_in_ = 1;
+      EXPECT_EQ(dispatch(frame(p.code, data)),
+                reply(80, std::string(1, static_cast<char>(p.error_byte))))
+          << p.code << " with " << data.size() << " bytes";
+      EXPECT_EQ(reply_frames(p.code, bytes(data), static_cast<int>(data.size())), 1) << p.code;
+    }
+    logged_in_ = 1;
+    int result = 0;
+    const Bytes answer = dispatch(frame(p.code, p.accepted), &result);
+    EXPECT_EQ(reply_frames(p.code, bytes(p.accepted), static_cast<int>(p.accepted.size())),
+              p.frames)
+        << p.code;
+    EXPECT_EQ(result, p.frames < 0 ? -1 : 0) << p.code;
+    std::vector<ReplyFrame> frames;
+    for (std::size_t at = 0; at < answer.size();) {
+      ReplyFrame f;
+      const int used =
+          take_reply_frame(answer.data() + at, static_cast<int>(answer.size() - at), true, &f);
+      ASSERT_GT(used, 0) << p.code;
+      frames.push_back(f);
+      at += static_cast<std::size_t>(used);
+    }
+    ASSERT_EQ(static_cast<int>(frames.size()), p.frames < 0 ? 0 : p.frames) << p.code;
+    if (frames.empty()) continue;
+    EXPECT_EQ(frames[0].code, (p.code == 96 ? 1 : p.code) + 100) << p.code;
+    EXPECT_EQ(frames[0].data.size(), p.first_bytes) << p.code;
+  }
+  testing::internal::GetCapturedStdout();
 }
 
 }  // namespace
