@@ -39,7 +39,7 @@ int put_frame_tail(unsigned char* pos, int space) {
 void put_reply(unsigned char* pos, int* size, int code, const unsigned char* payload, int length) {
   const int d = payload ? length : 0;
   const int space = *size;
-  if (space < d + 6) {
+  if (space < d + kFrameOverhead) {
     *size = 0;
     return;
   }
