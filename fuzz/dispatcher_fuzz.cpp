@@ -25,6 +25,7 @@
 #include "platform/device_root.h"
 #include "platform/i2c_port.h"
 #include "platform/root.h"
+#include "protocol/change_notice.h"
 #include "protocol/dispatcher.h"
 #include "service/control_loop.h"
 #include "service/session.h"
@@ -170,10 +171,7 @@ extern "C" int LLVMFuzzerTestOneInput(const uint8_t* bytes, size_t size) {
   delete[] answer;
   require(access(at("/tmp/eeprom.lock").c_str(), F_OK) != 0);
 
-  struct {
-    long type;
-    char text[kChangeNoticeTextSize];
-  } notice;
+  ChangeNotice notice;
   while (msgrcv(g_queue, &notice, sizeof notice.text, 0, IPC_NOWAIT) >= 0) {
   }
   // Logs would grow without bound over millions of inputs.
