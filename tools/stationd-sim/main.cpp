@@ -11,7 +11,7 @@
 #include <cstdlib>
 #include <cstring>
 
-#include "manufacturing_image.h"
+#include "first_start.h"
 #include "peers.h"
 #include "platform/device_root.h"
 #include "platform/root.h"
