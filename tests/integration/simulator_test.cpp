@@ -97,7 +97,7 @@ TEST_F(SimulatorTest, KeepsTheImageItFindsAndServesOnTheGivenPort) {
   ASSERT_TRUE(client.send(frame(0, "admin secret")));
   EXPECT_EQ(client.read(7), reply(0, "S"));
   EXPECT_EQ(read_file(root_file("dev/i2c-0")).substr(76, 8), std::string("secret\0\0", 8));
-  EXPECT_FALSE(ControlClient().connect(kEth0Address, kControlTcpPort));
+  EXPECT_FALSE(ControlClient().connect(kEth0Address, kControlPort));
   // A second simulator on the same port says so once and leaves the first one alone.
   std::string out, err;
   const int status = run_simulator_to_end({"--root", root(), "--port", "4000"}, &out, &err);
@@ -109,9 +109,9 @@ TEST_F(SimulatorTest, KeepsTheImageItFindsAndServesOnTheGivenPort) {
 TEST_F(SimulatorTest, NoDaemonOutlivesAKilledSimulator) {
   ASSERT_TRUE(start_simulator());
   EXPECT_EQ(sim_->stop(SIGKILL), SIGKILL);  // a plain wait status: killed by the signal
-  for (int i = 0; i < 250 && tcp_listening(kControlTcpPort); ++i)
+  for (int i = 0; i < 250 && tcp_listening(kControlPort); ++i)
     std::this_thread::sleep_for(std::chrono::milliseconds(20));
-  EXPECT_FALSE(tcp_listening(kControlTcpPort));
+  EXPECT_FALSE(tcp_listening(kControlPort));
 }
 
 // The queue the simulator made goes with it; one that was there before stays, unread.
@@ -125,7 +125,7 @@ TEST_F(SimulatorTest, ForwarderLogsEachNoticeAndOnlyItsOwnQueueEndsWithTheSimula
   EXPECT_EQ(sim_->stop(SIGTERM), 0) << sim_->err();
   EXPECT_EQ(msgget(kChangeNoticeKey, 0), -1);
   EXPECT_EQ(errno, ENOENT);
-  EXPECT_FALSE(tcp_listening(kControlTcpPort));  // the daemon went with it
+  EXPECT_FALSE(tcp_listening(kControlPort));  // the daemon went with it
 
   queue = msgget(kChangeNoticeKey, IPC_CREAT | IPC_EXCL | 0600);
   ASSERT_GE(queue, 0);
