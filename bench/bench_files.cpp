@@ -12,7 +12,7 @@
 #include "platform/i2c_port.h"
 #include "platform/root.h"
 #include "storage/defaults.h"
-#include "storage/eeprom_map.h"
+#include "storage/manufacturing_image.h"
 #include "storage/station_ini.h"
 
 namespace {
@@ -27,35 +27,6 @@ std::string root_dir_name;
 void remove_root() {
   std::error_code ignored;
   if (!root_dir_name.empty()) std::filesystem::remove_all(root_dir_name, ignored);
-}
-
-// The data a unit leaves manufacturing with, as the simulator prepares a fresh root: every
-// byte 0xFF but the MAC addresses, the factory login and the factory network settings.
-void manufacture() {
-  const std::string image(8192, '\xff');
-  bench_write(rooted("/dev/i2c-0").c_str(), image);
-  for (int i = 0; i < 4; ++i) {
-    const unsigned char mac[6] = {0x02, 0, 0, 0, 0, static_cast<unsigned char>(i + 1)};
-    set_eeMacAddress(i, mac);
-  }
-  const char user[8] = "admin";
-  const char password[8] = {};
-  set_eeDefaultUserName(user);
-  set_eeDefaultPassword(password);
-  const unsigned char none[16] = {};
-  for (int i = 0; i < 2; ++i) {
-    const unsigned char third = static_cast<unsigned char>(i + 1);
-    const unsigned char ip[4] = {192, 168, third, 254}, mask[4] = {255, 255, 255, 0},
-                        gateway[4] = {192, 168, third, 1};
-    set_eeDefaultIpAddress(i, ip);
-    set_eeDefaultNetmask(i, mask);
-    set_eeDefaultGateway(i, gateway);
-    set_eeDefaultIpMode(i, 0);
-    set_eeDefaultIfBlock(i, none);
-  }
-  const unsigned char first_server[4] = {192, 168, 1, 1}, no_server[4] = {};
-  for (int k = 0; k < 4; ++k) set_eeDefaultNameServer(k, k == 0 ? first_server : no_server);
-  set_eeWarmStart(0);
 }
 
 // Sections of other programs of the device, put ahead of the port sections until the text
@@ -96,7 +67,8 @@ BenchFiles make_files() {
   std::fflush(stdout);
   const int saved = dup(1), null = open("/dev/null", O_WRONLY);
   dup2(null, 1);
-  manufacture();
+  if (write_manufacturing_image(rooted("/dev/i2c-0").c_str()) != 0)
+    fail("cannot write the manufacturing image");
   factory_initialize();
   load_default_settings();
   std::fflush(stdout);

@@ -2,8 +2,6 @@
 
 #include <arpa/inet.h>
 #include <netinet/in.h>
-#include <netinet/tcp.h>
-#include <poll.h>
 #include <signal.h>
 #include <sys/prctl.h>
 #include <sys/socket.h>
@@ -12,9 +10,20 @@
 
 #include <cerrno>
 #include <cstdlib>
-#include <ctime>
+#include <cstring>
+#include <string>
+#include <vector>
+
+#include "client/tcp_transport.h"
+#include "protocol/wire_format.h"
 
 namespace {
+
+// Longer than any reply of a daemon at work takes; only a lost one waits this long.
+constexpr int kReplyWaitMs = 10000;
+
+// What the last exchange received; kept, so a round trip does not allocate.
+std::vector<unsigned char> received;
 
 sockaddr_in loopback(uint16_t port) {
   sockaddr_in a{};
@@ -24,17 +33,7 @@ sockaddr_in loopback(uint16_t port) {
   return a;
 }
 
-int receive_exactly(int fd, unsigned char* to, int count) {
-  int got = 0;
-  while (got < count) {
-    const ssize_t n = recv(fd, to + got, count - got, 0);
-    if (n < 0 && errno == EINTR) continue;
-    if (n <= 0) return -1;
-    got += static_cast<int>(n);
-  }
-  return got;
-}
-
+// The echo server's side: a blocking descriptor, every byte sent back.
 bool send_all(int fd, const unsigned char* from, int count) {
   while (count > 0) {
     const ssize_t n = send(fd, from, count, MSG_NOSIGNAL);
@@ -46,30 +45,28 @@ bool send_all(int fd, const unsigned char* from, int count) {
   return true;
 }
 
+bool send_request(int fd, const unsigned char* request, int length) {
+  return tcp_send_all(fd, request, static_cast<std::size_t>(length), kReplyWaitMs) ==
+         TcpStatus::kOk;
+}
+
 }  // namespace
 
 int tcp_connect(uint16_t port, int wait_ms) {
-  const sockaddr_in a = loopback(port);
-  for (int waited = 0;; waited += 20) {
-    const int fd = socket(AF_INET, SOCK_STREAM | SOCK_CLOEXEC, 0);
-    if (fd < 0) return -1;
-    if (connect(fd, reinterpret_cast<const sockaddr*>(&a), sizeof a) == 0) {
-      const int one = 1;
-      setsockopt(fd, IPPROTO_TCP, TCP_NODELAY, &one, sizeof one);
-      return fd;
-    }
-    close(fd);
-    if (waited >= wait_ms) return -1;
-    const timespec pause{0, 20 * 1000 * 1000};
-    nanosleep(&pause, nullptr);
-  }
+  TcpOptions options;
+  options.retry_ms = wait_ms;
+  options.no_delay = true;
+  std::string why;
+  return tcp_open("127.0.0.1", port, options, &why);
 }
 
 int control_connect(uint16_t port, int wait_ms) {
   const int fd = tcp_connect(port, wait_ms);
-  unsigned char greeting[2];
   if (fd < 0) return -1;
-  if (receive_exactly(fd, greeting, 2) == 2 && greeting[0] == ' ' && greeting[1] == ' ') return fd;
+  received.clear();
+  if (tcp_receive_until(fd, &received, kGreetingSize, kReplyWaitMs) == TcpStatus::kOk &&
+      std::memcmp(received.data(), kGreeting, kGreetingSize) == 0)
+    return fd;
   close(fd);
   return -1;
 }
@@ -87,21 +84,26 @@ int control_login(int fd, const char* password) {
 
 int round_trip(int fd, const unsigned char* request, int length, unsigned char* reply,
                int reply_length) {
-  if (!send_all(fd, request, length)) return -1;
-  return receive_exactly(fd, reply, reply_length);
+  if (!send_request(fd, request, length)) return -1;
+  received.clear();
+  if (tcp_receive_until(fd, &received, static_cast<std::size_t>(reply_length), kReplyWaitMs) !=
+      TcpStatus::kOk)
+    return -1;
+  std::memcpy(reply, received.data(), received.size());
+  return reply_length;
 }
 
 int learn_reply(int fd, const unsigned char* request, int length, unsigned char* reply,
                 int capacity) {
-  if (!send_all(fd, request, length)) return -1;
-  int got = 0;
-  pollfd p{fd, POLLIN, 0};
-  while (got < capacity && poll(&p, 1, got == 0 ? 5000 : 200) == 1) {
-    const ssize_t n = recv(fd, reply + got, capacity - got, 0);
-    if (n <= 0) break;
-    got += static_cast<int>(n);
+  if (!send_request(fd, request, length)) return -1;
+  received.clear();
+  const auto room = static_cast<std::size_t>(capacity);
+  while (received.size() < room && tcp_receive(fd, &received, room - received.size(),
+                                               received.empty() ? 5000 : 200) == TcpStatus::kOk) {
   }
-  return got > 0 ? got : -1;
+  if (received.empty()) return -1;
+  std::memcpy(reply, received.data(), received.size());
+  return static_cast<int>(received.size());
 }
 
 pid_t start_echo_server(uint16_t* port) {

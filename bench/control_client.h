@@ -1,14 +1,16 @@
 // The client side of the control protocol that the round-trip benchmarks and the footprint
-// run need: connect on loopback, log in, send one buffer and wait for its whole reply. Also
-// a plain TCP echo server, the round trip's floor, in a child process.
+// run need, on the client's TCP transport: connect on loopback, log in, send one buffer and
+// wait for its whole reply. Also a plain TCP echo server, the round trip's floor, in a
+// child process.
 #pragma once
 
 #include <sys/types.h>
 
 #include <cstdint>
 
-// Connects to 127.0.0.1:port, retrying for up to wait_ms milliseconds while nothing listens
-// yet. A descriptor with TCP_NODELAY set, or -1.
+// Connects to 127.0.0.1:port through the client's transport, retrying for up to wait_ms
+// milliseconds while nothing listens yet. A descriptor with TCP_NODELAY set, or -1. The
+// exchanges below wait 10 s at most for a reply.
 int tcp_connect(uint16_t port, int wait_ms);
 // tcp_connect, then takes the daemon's 2-byte greeting. A descriptor, or -1.
 int control_connect(uint16_t port, int wait_ms);

@@ -14,6 +14,7 @@
 #include "bench_suite.h"
 #include "model/port_loader.h"
 #include "platform/root.h"
+#include "protocol/change_notice.h"
 #include "protocol/dispatcher.h"
 #include "service/session.h"
 #include "storage/station_ini.h"
@@ -53,10 +54,7 @@ bool private_ipc_namespace() {
 }
 
 void drain_change_notices() {
-  struct {
-    long type;
-    char text[kChangeNoticeTextSize];
-  } message;
+  ChangeNotice message;
   while (msgrcv(change_queue, &message, sizeof message.text, 0, IPC_NOWAIT) >= 0) {
   }
 }

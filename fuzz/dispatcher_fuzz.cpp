@@ -20,45 +20,24 @@
 #include <string>
 #include <vector>
 
-#include "common/byte_order.h"
 #include "model/port_loader.h"
 #include "platform/device_root.h"
-#include "platform/i2c_port.h"
 #include "platform/root.h"
+#include "protocol/change_notice.h"
 #include "protocol/dispatcher.h"
 #include "service/control_loop.h"
 #include "service/session.h"
 #include "storage/defaults.h"
 #include "storage/eeprom_map.h"
 #include "storage/station_ini.h"
+#include "support/fake_i2c.h"
 
 namespace {
 
-// The chip: a 2-byte write sets the address counter, longer writes store from there, reads
-// deliver from the counter on; the counter wraps at 8192. Only bus address 0x50 answers.
-std::array<unsigned char, 8192> g_chip;
+// The chip: the tests' EEPROM in memory (tests/support/fake_i2c), with an instant pause.
+// What it records of each input's transfers is dropped before the next.
+FakeI2c* g_chip = nullptr;
 std::array<unsigned char, 8192> g_chip_start;
-unsigned g_counter = 0;
-
-int chip_open(const char*, int) { return 1000; }
-int chip_select(int, int bus_address) { return bus_address == 0x50 ? 0 : -1; }
-ssize_t chip_write(int, const void* buf, size_t n) {
-  const auto* bytes = static_cast<const unsigned char*>(buf);
-  if (n < 2) return -1;
-  g_counter = get_be16(bytes) % g_chip.size();
-  for (size_t i = 2; i < n; ++i, g_counter = (g_counter + 1) % g_chip.size())
-    g_chip[g_counter] = bytes[i];
-  return static_cast<ssize_t>(n);
-}
-ssize_t chip_read(int, void* buf, size_t n) {
-  auto* bytes = static_cast<unsigned char*>(buf);
-  for (size_t i = 0; i < n; ++i, g_counter = (g_counter + 1) % g_chip.size())
-    bytes[i] = g_chip[g_counter];
-  return static_cast<ssize_t>(n);
-}
-int chip_close(int) { return 0; }
-void no_pause(unsigned) {}
-const I2cPort kChipPort = {chip_open, chip_select, chip_write, chip_read, chip_close};
 
 char g_root[] = "/tmp/dispatcher_fuzz.XXXXXX";
 std::string g_ini_start;
@@ -104,13 +83,12 @@ bool prepare() {
   std::fflush(stdout);
   require(std::freopen("/dev/null", "w", stdout) != nullptr);  // the handlers' chatter
 
-  g_chip.fill(0xFF);
-  set_i2c_port(&kChipPort);
-  set_i2c_pause(no_pause);
+  static FakeI2c chip;
+  g_chip = &chip;
   factory_initialize();
   load_default_settings();
   set_eePassword("secret\0\0");  // so seeds can log in: "secret", or "<user> secret"
-  g_chip_start = g_chip;
+  g_chip_start = g_chip->chip;
   g_ini_start = read_ini();
 
   g_table = static_cast<PortTable*>(std::calloc(1, sizeof(PortTable)));
@@ -154,7 +132,8 @@ extern "C" int LLVMFuzzerTestOneInput(const uint8_t* bytes, size_t size) {
   const int count = static_cast<int>(std::min<size_t>(size - 1, kReceiveBufferSize));
   std::vector<unsigned char> received(bytes + 1, bytes + 1 + count);
 
-  g_chip = g_chip_start;
+  g_chip->chip = g_chip_start;
+  g_chip->transfers.clear();
   restore_ini();
   *g_table = g_table_start;
   *process_snmp_identity() = g_identity_start;
@@ -170,10 +149,7 @@ extern "C" int LLVMFuzzerTestOneInput(const uint8_t* bytes, size_t size) {
   delete[] answer;
   require(access(at("/tmp/eeprom.lock").c_str(), F_OK) != 0);
 
-  struct {
-    long type;
-    char text[kChangeNoticeTextSize];
-  } notice;
+  ChangeNotice notice;
   while (msgrcv(g_queue, &notice, sizeof notice.text, 0, IPC_NOWAIT) >= 0) {
   }
   // Logs would grow without bound over millions of inputs.

@@ -1,7 +1,9 @@
-// stationd: the device's configuration daemon. No arguments, the device's fixed paths,
-// TCP port 55960. A PC build is not the device: it points to the simulator instead.
+// stationd: the device's configuration daemon. No arguments, the device's fixed paths, the
+// control port (kControlPort). A PC build is not the device: it points to the simulator
+// instead.
 #include <cstdio>
 
+#include "protocol/wire_format.h"
 #include "service/control_loop.h"
 #include "service/daemon_main.h"
 

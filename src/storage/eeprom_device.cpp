@@ -39,6 +39,69 @@ void put_address(unsigned offset, unsigned char* dst) {
   std::exit(-1);
 }
 
+// What sets one routine's way to the chip apart. The block routines, which the daemon uses,
+// name the node in their messages and report -1; the maintenance routines print bare words
+// and end the process. Each routine keeps its own words: scripts and people read them.
+struct Reach {
+  int open_flags;
+  bool names_node;           // "open NODE error", "ioctl NODE ErrorN"; else "open error", "ErrorN"
+  const char* select_error;  // "Error1".."Error5"
+  bool ends_process;         // exit(-1), the lock released first
+};
+
+constexpr Reach kReadBlock{O_RDWR | O_SYNC, true, "Error1", false};
+constexpr Reach kWriteBlock{O_RDWR, true, "Error3", false};
+constexpr Reach kReadByte{O_RDWR | O_SYNC, false, "Error2", true};
+constexpr Reach kWriteByte{O_RDWR | O_SYNC, false, "Error4", true};
+constexpr Reach kClear{O_RDWR | O_SYNC, false, "Error5", true};
+
+// One routine's hold on the chip: the lock from construction on, then the node opened and
+// the slave selected by reach(). Every way out of the routine gives back what is held: the
+// descriptor is closed, then the lock released. (Ending the process skips this, which is why
+// unlock_and_exit releases the lock itself.)
+class ChipHold {
+ public:
+  ChipHold() { eeprom_lock(); }
+  ~ChipHold() {
+    if (fd_ >= 0) port_.close(fd_);
+    eeprom_unlock();
+  }
+  ChipHold(const ChipHold&) = delete;
+  ChipHold& operator=(const ChipHold&) = delete;
+
+  // Opens the node with the routine's flags and selects the chip. On a failure prints the
+  // routine's words and returns false, or does not return at all.
+  bool reach(const Reach& how) {
+    fd_ = port_.open(node_.c_str(), how.open_flags);
+    if (fd_ < 0) {
+      if (how.names_node) {
+        printf("open %s error\n", node_.c_str());
+      } else {
+        printf("open error\n");
+      }
+    } else if (port_.select_slave(fd_, kEepromBusAddress) < 0) {
+      if (how.names_node) {
+        printf("ioctl %s %s\n", node_.c_str(), how.select_error);
+      } else {
+        printf("%s\n", how.select_error);
+      }
+    } else {
+      return true;
+    }
+    if (how.ends_process) unlock_and_exit();
+    return false;
+  }
+
+  ssize_t write(const unsigned char* bytes, size_t count) { return port_.write(fd_, bytes, count); }
+  ssize_t read(unsigned char* bytes, size_t count) { return port_.read(fd_, bytes, count); }
+  const char* node() const { return node_.c_str(); }
+
+ private:
+  const I2cPort& port_ = i2c_port();
+  const RootedPath node_ = rooted(kDevicePath);
+  int fd_ = -1;
+};
+
 }  // namespace
 
 int eeprom_lock() {
@@ -63,158 +126,88 @@ int eeprom_unlock() {
 
 int i2c_read_block(unsigned offset, unsigned char* buffer, unsigned length) {
   STATION_REQUIRE(length <= kEepromBlockReadMax);
-  int result = -1;
-  eeprom_lock();
-  if (block_in_range(offset, length)) {
-    const I2cPort& port = i2c_port();
-    const RootedPath device = rooted(kDevicePath);
-    const int fd = port.open(device.c_str(), O_RDWR | O_SYNC);
-    if (fd < 0) {
-      printf("open %s error\n", device.c_str());
-    } else {
-      unsigned char address[2];
-      put_address(offset, address);
-      unsigned char staging[kEepromBlockReadMax];
-      if (port.select_slave(fd, kEepromBusAddress) < 0) {
-        printf("ioctl %s Error1\n", device.c_str());
-      } else if (port.write(fd, address, 2) < 0) {
-        printf("i2c_read_block(), write error:%d\n", errno);
-      } else {
-        std::memset(staging, 0, length);
-        if (port.read(fd, staging, length) < 0) {
-          printf("read error:%d\n", errno);
-        } else {
-          if (length > 0) std::memcpy(buffer, staging, length);
-          result = 0;
-        }
-      }
-      port.close(fd);
-    }
+  ChipHold chip;
+  if (!block_in_range(offset, length) || !chip.reach(kReadBlock)) return -1;
+  unsigned char address[2];
+  put_address(offset, address);
+  if (chip.write(address, 2) < 0) {
+    printf("i2c_read_block(), write error:%d\n", errno);
+    return -1;
   }
-  eeprom_unlock();
-  return result;
+  unsigned char staging[kEepromBlockReadMax];
+  std::memset(staging, 0, length);
+  if (chip.read(staging, length) < 0) {
+    printf("read error:%d\n", errno);
+    return -1;
+  }
+  if (length > 0) std::memcpy(buffer, staging, length);
+  return 0;
 }
 
 int i2c_write_block(unsigned offset, const unsigned char* buffer, unsigned length) {
-  int result = -1;
-  eeprom_lock();
-  if (block_in_range(offset, length)) {
-    const I2cPort& port = i2c_port();
-    const RootedPath device = rooted(kDevicePath);
-    const int fd = port.open(device.c_str(), O_RDWR);
-    if (fd < 0) {
-      printf("open %s error\n", device.c_str());
-    } else {
-      if (port.select_slave(fd, kEepromBusAddress) < 0) {
-        printf("ioctl %s Error3\n", device.c_str());
-      } else {
-        unsigned i = 0;
-        for (; i < length; ++i) {
-          // No page writes: every byte is its own transfer.
-          unsigned char transfer[3];
-          put_address(offset + i, transfer);
-          transfer[2] = buffer[i];
-          if (port.write(fd, transfer, 3) < 0) {
-            printf("write %s [%d] error=%d\n", device.c_str(), static_cast<int>(i), errno);
-            break;
-          }
-          i2c_pause(kBlockBytePauseUs);
-        }
-        if (i == length) result = 0;
-      }
-      port.close(fd);
+  ChipHold chip;
+  if (!block_in_range(offset, length) || !chip.reach(kWriteBlock)) return -1;
+  for (unsigned i = 0; i < length; ++i) {
+    // No page writes: every byte is its own transfer.
+    unsigned char transfer[3];
+    put_address(offset + i, transfer);
+    transfer[2] = buffer[i];
+    if (chip.write(transfer, 3) < 0) {
+      printf("write %s [%d] error=%d\n", chip.node(), static_cast<int>(i), errno);
+      return -1;
     }
+    i2c_pause(kBlockBytePauseUs);
   }
-  eeprom_unlock();
-  return result;
+  return 0;
 }
 
 int i2c_read_byte(unsigned offset, unsigned char* value) {
-  eeprom_lock();
-  if (offset >= kEepromSize) {
-    eeprom_unlock();
-    return -1;
-  }
-  const I2cPort& port = i2c_port();
-  const int fd = port.open(rooted(kDevicePath).c_str(), O_RDWR | O_SYNC);
-  if (fd < 0) {
-    printf("open error\n");
-    unlock_and_exit();
-  }
-  if (port.select_slave(fd, kEepromBusAddress) < 0) {
-    printf("Error2\n");
-    unlock_and_exit();
-  }
+  ChipHold chip;
+  if (offset >= kEepromSize) return -1;
+  chip.reach(kReadByte);  // or the process ends
   unsigned char address[2];
   put_address(offset, address);
-  if (port.write(fd, address, 2) < 0) printf("i2c_read_byte(), write error\n");
+  if (chip.write(address, 2) < 0) printf("i2c_read_byte(), write error\n");
   unsigned char byte = 0;
-  if (port.read(fd, &byte, 1) < 0) {
+  if (chip.read(&byte, 1) < 0) {
     printf("read error");
     byte = 0;
   }
   *value = byte;
-  port.close(fd);
-  eeprom_unlock();
   return 0;
 }
 
 int i2c_write_byte(unsigned offset, unsigned char value) {
-  eeprom_lock();
-  if (offset >= kEepromSize) {
-    eeprom_unlock();
-    return -1;
-  }
-  const I2cPort& port = i2c_port();
-  const int fd = port.open(rooted(kDevicePath).c_str(), O_RDWR | O_SYNC);
-  if (fd < 0) {
-    printf("open error\n");
-    unlock_and_exit();
-  }
-  if (port.select_slave(fd, kEepromBusAddress) < 0) {
-    printf("Error4\n");
-    unlock_and_exit();
-  }
+  ChipHold chip;
+  if (offset >= kEepromSize) return -1;
+  chip.reach(kWriteByte);  // or the process ends
   unsigned char transfer[3];
   put_address(offset, transfer);
   transfer[2] = value;
-  if (port.write(fd, transfer, 3) < 0) {
+  if (chip.write(transfer, 3) < 0) {
     printf("i2c_write_byte(), write error\n");
     unlock_and_exit();
   }
   i2c_pause(kBytePauseUs);
-  port.close(fd);
-  eeprom_unlock();
   return 0;
 }
 
 int i2c_clear() {
-  eeprom_lock();
+  ChipHold chip;
   printf("i2c clear\n");
-  const I2cPort& port = i2c_port();
-  const int fd = port.open(rooted(kDevicePath).c_str(), O_RDWR | O_SYNC);
-  if (fd < 0) {
-    printf("open error\n");
-    unlock_and_exit();
-  }
-  if (port.select_slave(fd, kEepromBusAddress) < 0) {
-    printf("Error5\n");
-    unlock_and_exit();
-  }
+  chip.reach(kClear);  // or the process ends
   for (unsigned offset = 0; offset < kEepromSize; ++offset) {
     printf(".");
     unsigned char transfer[3];
     put_address(offset, transfer);
     transfer[2] = 0xFF;
-    if (port.write(fd, transfer, 3) < 0) {
+    if (chip.write(transfer, 3) < 0) {
       printf("i2c_clear(), write error\n");
       unlock_and_exit();
     }
     i2c_pause(kBytePauseUs);
   }
-  port.close(fd);
   printf("\n");
   printf("end\n");
-  eeprom_unlock();
   return 0;
 }

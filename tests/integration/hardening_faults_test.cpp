@@ -2,10 +2,10 @@
 // system, replaced or cut short while the daemon runs, and message queue 1234 missing or
 // full. The daemon keeps serving, its replies carry the new values (the writers' results
 // are not looked at), and the stores hold what a failed or refused write leaves.
+#include <sched.h>
 #include <sys/ipc.h>
 #include <sys/mount.h>
 #include <sys/msg.h>
-#include <sched.h>
 
 #include <cerrno>
 #include <cstring>
@@ -14,6 +14,7 @@
 #include <string>
 
 #include "commands_support.h"
+#include "protocol/change_notice.h"
 
 namespace {
 
@@ -46,8 +47,7 @@ TEST_F(DaemonFaultsTest, ReadOnlyStationIniIsLeftAloneAndTheRecordTakesTheValue)
   private_mounts();
   start(kIni);
   ASSERT_EQ(mount(jffs2().c_str(), jffs2().c_str(), nullptr, MS_BIND, nullptr), 0);
-  ASSERT_EQ(mount(nullptr, jffs2().c_str(), nullptr, MS_BIND | MS_REMOUNT | MS_RDONLY, nullptr),
-            0)
+  ASSERT_EQ(mount(nullptr, jffs2().c_str(), nullptr, MS_BIND | MS_REMOUNT | MS_RDONLY, nullptr), 0)
       << std::strerror(errno);
   EXPECT_EQ(ask(frame(1, k115200) + frame(1, kQuery), 20), reply(1, k115200) + reply(1, k115200));
   EXPECT_EQ(ini(), kIni);
@@ -131,15 +131,10 @@ TEST_F(DaemonFaultsTest, MissingQueueIsReportedAndTheDaemonGoesOn) {
   EXPECT_NE(section("COM1").find("com_baud_rate=300\n"), std::string::npos) << ini();
 }
 
-struct Notice {
-  long type;
-  char text[260];
-};
-
 TEST_F(DaemonFaultsTest, FullQueueHoldsTheAnswerUntilItIsDrained) {
-  const int queue = msgget(1234, IPC_CREAT | IPC_EXCL | 0600);
+  const int queue = msgget(kChangeNoticeKey, IPC_CREAT | IPC_EXCL | 0600);
   ASSERT_GE(queue, 0) << std::strerror(errno);
-  Notice filler{7, "filler"};
+  ChangeNotice filler{7, "filler"};
   int filled = 0;
   while (msgsnd(queue, &filler, sizeof filler.text, IPC_NOWAIT) == 0) ++filled;
   ASSERT_EQ(errno, EAGAIN);
@@ -150,15 +145,17 @@ TEST_F(DaemonFaultsTest, FullQueueHoldsTheAnswerUntilItIsDrained) {
   // station.ini is written before the notice; the answer waits behind the blocked send.
   EXPECT_TRUE(wait_for_text("mnt/jffs2/station.ini", "com_baud_rate=300\n"));
   EXPECT_TRUE(client_->silent_for(1000));
-  Notice got{};
-  ASSERT_EQ(msgrcv(queue, &got, sizeof got.text, 0, IPC_NOWAIT), 260);
+  ChangeNotice got{};
+  ASSERT_EQ(msgrcv(queue, &got, sizeof got.text, 0, IPC_NOWAIT), kChangeNoticeTextSize);
   EXPECT_EQ(got.type, 7);
   EXPECT_EQ(client_->read(10), reply(1, k300));
   // The daemon's notice went in behind the fillers: type 1, "1" and zeros.
-  for (int i = 1; i < filled; ++i) ASSERT_EQ(msgrcv(queue, &got, sizeof got.text, 7, IPC_NOWAIT), 260);
-  ASSERT_EQ(msgrcv(queue, &got, sizeof got.text, 0, IPC_NOWAIT), 260);
-  EXPECT_EQ(got.type, 1);
-  EXPECT_EQ(std::string(got.text, sizeof got.text), "1" + std::string(259, '\0'));
+  for (int i = 1; i < filled; ++i)
+    ASSERT_EQ(msgrcv(queue, &got, sizeof got.text, 7, IPC_NOWAIT), kChangeNoticeTextSize);
+  ASSERT_EQ(msgrcv(queue, &got, sizeof got.text, 0, IPC_NOWAIT), kChangeNoticeTextSize);
+  EXPECT_EQ(got.type, kChangeNoticeType);
+  EXPECT_EQ(std::string(got.text, sizeof got.text),
+            "1" + std::string(kChangeNoticeTextSize - 1, '\0'));
   EXPECT_EQ(ask(frame(1, k9600), 10), reply(1, k9600));  // room now: no waiting
   EXPECT_EQ(sim_->out().find("can't get"), std::string::npos);
   EXPECT_EQ(msgctl(queue, IPC_RMID, nullptr), 0);

@@ -110,7 +110,7 @@ TEST_F(SimulatorTest, ClientThatStopsReadingIsDroppedAfterTheSendTimeOut) {
     write_file(std::string("/proc/sys/net/ipv4/") + sysctl, "4096 4096 4096");
   ASSERT_TRUE(start_simulator());
   ControlClient stuck;
-  ASSERT_TRUE(stuck.connect(kEth0Address, kControlTcpPort, 4096));
+  ASSERT_TRUE(stuck.connect(kEth0Address, kControlPort, 4096));
   EXPECT_EQ(stuck.read(2), kGreeting);
   // Requests until nothing more is taken: the daemon sits in a send that cannot finish.
   const std::string request = frames(2, 146);

@@ -11,18 +11,14 @@
 #include <thread>
 #include <tuple>
 
+#include "protocol/change_notice.h"
 #include "storage/inifile.h"
 #include "support/sim_harness.h"
 
 namespace {
 
-struct Notice {
-  long type;  // native long, as the daemon sends it
-  char text[260];
-};
-
 void send_notice(int queue, const char* port) {
-  Notice notice{1, {}};
+  ChangeNotice notice{kChangeNoticeType, {}};
   std::strcpy(notice.text, port);
   ASSERT_EQ(msgsnd(queue, &notice, sizeof notice.text, 0), 0) << std::strerror(errno);
 }
@@ -74,9 +70,9 @@ TEST(Simulator, FreshRootIsAFactoryUnitWithTheDefaultsExported) {
             std::string("\xC0\xA8\x01\xFE\xFF\xFF\xFF\0\xC0\xA8\x01\x01\0\0", 14));
   // (Every field and key the two routines write is checked in the unit tests; these show
   // that both ran on the manufactured image.)
-  for (const auto& [section, key, value] :
-       {std::tuple{"ADMIN", "passwd", "quillet"}, {"NETWORK", "ip", "192.168.1.254"},
-        {"SNMP", "sysName", "020000000001"}}) {
+  for (const auto& [section, key, value] : {std::tuple{"ADMIN", "passwd", "quillet"},
+                                            {"NETWORK", "ip", "192.168.1.254"},
+                                            {"SNMP", "sysName", "020000000001"}}) {
     char got[128] = "";
     read_profile_string(section, key, got, sizeof got, "(missing)",
                         (root + "/mnt/jffs2/station.ini").c_str());
@@ -101,7 +97,7 @@ TEST_F(SimulatorTest, KeepsTheImageItFindsAndServesOnTheGivenPort) {
   ASSERT_TRUE(client.send(frame(0, "admin secret")));
   EXPECT_EQ(client.read(7), reply(0, "S"));
   EXPECT_EQ(read_file(root_file("dev/i2c-0")).substr(76, 8), std::string("secret\0\0", 8));
-  EXPECT_FALSE(ControlClient().connect(kEth0Address, kControlTcpPort));
+  EXPECT_FALSE(ControlClient().connect(kEth0Address, kControlPort));
   // A second simulator on the same port says so once and leaves the first one alone.
   std::string out, err;
   const int status = run_simulator_to_end({"--root", root(), "--port", "4000"}, &out, &err);
@@ -113,31 +109,31 @@ TEST_F(SimulatorTest, KeepsTheImageItFindsAndServesOnTheGivenPort) {
 TEST_F(SimulatorTest, NoDaemonOutlivesAKilledSimulator) {
   ASSERT_TRUE(start_simulator());
   EXPECT_EQ(sim_->stop(SIGKILL), SIGKILL);  // a plain wait status: killed by the signal
-  for (int i = 0; i < 250 && tcp_listening(kControlTcpPort); ++i)
+  for (int i = 0; i < 250 && tcp_listening(kControlPort); ++i)
     std::this_thread::sleep_for(std::chrono::milliseconds(20));
-  EXPECT_FALSE(tcp_listening(kControlTcpPort));
+  EXPECT_FALSE(tcp_listening(kControlPort));
 }
 
 // The queue the simulator made goes with it; one that was there before stays, unread.
 TEST_F(SimulatorTest, ForwarderLogsEachNoticeAndOnlyItsOwnQueueEndsWithTheSimulator) {
   ASSERT_TRUE(start_simulator());
-  int queue = msgget(1234, 0);
-  ASSERT_GE(queue, 0) << "the simulator made no queue 1234";
+  int queue = msgget(kChangeNoticeKey, 0);
+  ASSERT_GE(queue, 0) << "the simulator made no queue " << kChangeNoticeKey;
   send_notice(queue, "2");
   send_notice(queue, "1");
   EXPECT_TRUE(wait_for_text("var/log/forwarder.log", "2\n1\n"));
   EXPECT_EQ(sim_->stop(SIGTERM), 0) << sim_->err();
-  EXPECT_EQ(msgget(1234, 0), -1);
+  EXPECT_EQ(msgget(kChangeNoticeKey, 0), -1);
   EXPECT_EQ(errno, ENOENT);
-  EXPECT_FALSE(tcp_listening(kControlTcpPort));  // the daemon went with it
+  EXPECT_FALSE(tcp_listening(kControlPort));  // the daemon went with it
 
-  queue = msgget(1234, IPC_CREAT | IPC_EXCL | 0600);
+  queue = msgget(kChangeNoticeKey, IPC_CREAT | IPC_EXCL | 0600);
   ASSERT_GE(queue, 0);
   ASSERT_TRUE(start_simulator());
   send_notice(queue, "3");
   EXPECT_TRUE(wait_for_text("var/log/forwarder.log", "3\n"));
   EXPECT_EQ(sim_->stop(SIGINT), 0) << sim_->err();
-  EXPECT_EQ(msgget(1234, 0), queue);
+  EXPECT_EQ(msgget(kChangeNoticeKey, 0), queue);
   send_notice(queue, "4");
   std::this_thread::sleep_for(std::chrono::milliseconds(300));
   msqid_ds state{};

@@ -1,6 +1,7 @@
 // A stand-in for the I2C transfer port: an 8192-byte chip in memory that records every call
 // made through the port and can be told to fail. Constructing one puts it and an instant
-// pause in force; destroying it restores the default port and pause. One at a time.
+// pause in force; destroying it restores the default port and pause. One at a time. The
+// dispatcher's fuzzer keeps its EEPROM in one too, so this stays free of the test framework.
 #pragma once
 
 #include <sys/types.h>
@@ -52,7 +53,7 @@ class FakeI2c {
   bool fails_now();
 
   static FakeI2c* active_;
-  int transfer_index_ = 0;
+  long long transfer_index_ = 0;  // a fuzzing run of hours makes billions
   unsigned counter_ = 0;
   bool selected_ = false;
 };

@@ -3,7 +3,6 @@
 #include <arpa/inet.h>
 #include <fcntl.h>
 #include <netinet/in.h>
-#include <netinet/tcp.h>
 #include <poll.h>
 #include <sched.h>
 #include <signal.h>
@@ -22,6 +21,8 @@
 #include <fstream>
 #include <sstream>
 #include <thread>
+
+#include "client/tcp_transport.h"
 
 namespace fs = std::filesystem;
 
@@ -281,52 +282,30 @@ ControlClient::~ControlClient() { close(); }
 
 bool ControlClient::connect(const char* address, uint16_t port, int receive_buffer) {
   close();
-  fd_ = socket(AF_INET, SOCK_STREAM, 0);
-  if (fd_ < 0) return false;
-  if (receive_buffer > 0)
-    setsockopt(fd_, SOL_SOCKET, SO_RCVBUF, &receive_buffer, sizeof receive_buffer);
+  TcpOptions options;
+  options.timeout_ms = kWaitMs;
+  options.receive_buffer = receive_buffer;
   // Each send leaves at once. Otherwise Nagle's rule holds a small send back while the one
   // before is unacknowledged (the daemon answers stray bytes with nothing, so its ACK is
   // delayed), and the held bytes go out joined with the next send: a test that splits a
   // frame over two sends would then see it whole.
-  const int on = 1;
-  setsockopt(fd_, IPPROTO_TCP, TCP_NODELAY, &on, sizeof on);
-  sockaddr_in sin{};
-  sin.sin_family = AF_INET;
-  sin.sin_port = htons(port);
-  inet_pton(AF_INET, address, &sin.sin_addr);
-  if (::connect(fd_, reinterpret_cast<sockaddr*>(&sin), sizeof sin) != 0) {
-    close();
-    return false;
-  }
+  options.no_delay = true;
+  std::string why;
+  fd_ = tcp_open(address, port, options, &why);
+  if (fd_ < 0) return false;
   server_port_ = port;
   local_port_ = local_port_of(fd_);
   return true;
 }
 
 bool ControlClient::send(const std::string& bytes) {
-  std::size_t done = 0;
-  while (done < bytes.size()) {
-    const ssize_t n = ::send(fd_, bytes.data() + done, bytes.size() - done, MSG_NOSIGNAL);
-    if (n <= 0) return false;
-    done += static_cast<std::size_t>(n);
-  }
-  return true;
+  return tcp_send_all(fd_, bytes.data(), bytes.size(), kWaitMs) == TcpStatus::kOk;
 }
 
 std::string ControlClient::read(std::size_t count, int timeout_ms) {
-  std::string got;
-  const long long deadline = now_ms() + timeout_ms;
-  while (got.size() < count) {
-    const long long left = deadline - now_ms();
-    pollfd p{fd_, POLLIN, 0};
-    if (left <= 0 || poll(&p, 1, static_cast<int>(left)) != 1) break;
-    char buf[4096];
-    const ssize_t n = ::recv(fd_, buf, std::min(sizeof buf, count - got.size()), 0);
-    if (n <= 0) break;
-    got.append(buf, static_cast<std::size_t>(n));
-  }
-  return got;
+  std::vector<unsigned char> got;
+  tcp_receive_until(fd_, &got, count, timeout_ms);
+  return std::string(got.begin(), got.end());
 }
 
 std::string ControlClient::read_until(const std::string& ending, int timeout_ms) {
@@ -342,6 +321,7 @@ std::string ControlClient::read_until(const std::string& ending, int timeout_ms)
   return got;
 }
 
+// The transport has no wait that leaves the bytes where they are, so this one polls.
 bool ControlClient::silent_for(int ms) {
   pollfd p{fd_, POLLIN, 0};
   return poll(&p, 1, ms) == 0;
@@ -349,13 +329,14 @@ bool ControlClient::silent_for(int ms) {
 
 bool ControlClient::closed_by_peer(int timeout_ms) {
   const long long deadline = now_ms() + timeout_ms;
+  std::vector<unsigned char> dropped;  // whatever was still on its way
   for (;;) {
     const long long left = deadline - now_ms();
-    pollfd p{fd_, POLLIN, 0};
-    if (left <= 0 || poll(&p, 1, static_cast<int>(left)) != 1) return false;
-    char buf[4096];
-    const ssize_t n = ::recv(fd_, buf, sizeof buf, 0);
-    if (n <= 0) return true;  // whatever was still on its way is dropped
+    if (left <= 0) return false;
+    dropped.clear();
+    const TcpStatus status = tcp_receive(fd_, &dropped, 4096, static_cast<int>(left));
+    if (status == TcpStatus::kTimedOut) return false;
+    if (status != TcpStatus::kOk) return true;  // end of file, reset or another failure
   }
 }
 

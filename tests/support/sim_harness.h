@@ -1,8 +1,8 @@
 // Integration tests against the real simulator. Owns the private network and IPC namespace
 // of a test process, the fresh device root prepared once per build of the simulator and
 // copied per test, starting and ending the simulator (through the emulator on a cross
-// build), and a raw TCP client of the control protocol. Hides fork/exec, the file lock of
-// the shared root and the kernel's socket table.
+// build), and a raw client of the control protocol over the system's TCP transport. Hides
+// fork/exec, the file lock of the shared root and the kernel's socket table.
 #pragma once
 
 #include <gtest/gtest.h>
@@ -13,13 +13,13 @@
 #include <string>
 #include <vector>
 
+#include "protocol/wire_format.h"
 #include "support/temp_dir.h"
 
 // The veth pair of the private namespace: eth0 and eth1 with these addresses.
 inline constexpr char kEth0Address[] = "10.77.0.1";
 inline constexpr char kEth1Address[] = "10.77.1.1";
 inline constexpr char kLoopback[] = "127.0.0.1";
-inline constexpr uint16_t kControlTcpPort = 55960;
 // Generous enough for the daemon under qemu-ppc and ASan; only failures wait this long.
 inline constexpr int kWaitMs = 20000;
 
@@ -57,7 +57,7 @@ class Simulator {
   bool start(const std::vector<std::string>& extra_args = {});
   // Waits until something listens on the TCP port in this namespace; false when the
   // simulator ended or the time ran out.
-  bool wait_listening(uint16_t port = kControlTcpPort, int timeout_ms = 60000);
+  bool wait_listening(uint16_t port = kControlPort, int timeout_ms = 60000);
   // Sends the signal and waits for the end: the wait status, or -1 when the process had to
   // be killed.
   int stop(int signal_number, int timeout_ms = kWaitMs);
@@ -90,7 +90,7 @@ class ControlClient {
   ControlClient& operator=(const ControlClient&) = delete;
 
   // receive_buffer > 0 sets SO_RCVBUF before connecting.
-  bool connect(const char* address, uint16_t port = kControlTcpPort, int receive_buffer = 0);
+  bool connect(const char* address, uint16_t port = kControlPort, int receive_buffer = 0);
   bool send(const std::string& bytes);
   // Up to count bytes: fewer when the time runs out or the peer closes.
   std::string read(std::size_t count, int timeout_ms = kWaitMs);
@@ -117,8 +117,7 @@ class ControlClient {
 std::string frame(int code, const std::string& data = "");
 std::string reply(int code, const std::string& payload = "");  // code + 100
 std::string error_reply(int code);                             // code 180, one byte
-inline const std::string kGreeting = "  ";
-inline const std::string kDefaultLogin = "admin quillet";  // the default export's login
+inline const std::string kDefaultLogin = "admin quillet";      // the default export's login
 
 // A test with its own namespaces and its own copy of the fresh root; the simulator is
 // started by the test (after it changed the root, when it needs to).
@@ -128,7 +127,7 @@ class SimulatorTest : public testing::Test {
   void TearDown() override;
   // Starts the simulator on root() and waits until it listens.
   bool start_simulator(const std::vector<std::string>& extra_args = {},
-                       uint16_t port = kControlTcpPort);
+                       uint16_t port = kControlPort);
   const std::string& root() const { return root_; }
   std::string root_file(const std::string& name) const { return root_ + "/" + name; }
   // Waits until the file under the root holds the text (logs are written by other

@@ -10,15 +10,9 @@
 #include <cstring>
 
 #include "platform/root.h"
-#include "protocol/dispatcher.h"
+#include "protocol/change_notice.h"
 
 namespace {
-
-// A change notice as the daemon sends it: the type as a native long, then the text.
-struct NoticeMessage {
-  long type;
-  char text[kChangeNoticeTextSize];
-};
 
 // One write per line with O_APPEND, so a reader never sees half a line; the file is opened
 // per notice, so it may be moved or removed while the simulator runs.
@@ -51,7 +45,7 @@ int open_forwarder_queue(bool* created) {
 }
 
 void run_forwarder(int queue_id) {
-  NoticeMessage message;
+  ChangeNotice message;
   for (;;) {
     const ssize_t n = ::msgrcv(queue_id, &message, sizeof message.text, 0, MSG_NOERROR);
     if (n < 0) {

@@ -11,19 +11,21 @@
 #include <cstdlib>
 #include <cstring>
 
-#include "manufacturing_image.h"
+#include "first_start.h"
 #include "peers.h"
 #include "platform/device_root.h"
 #include "platform/root.h"
+#include "protocol/wire_format.h"
 #include "service/control_loop.h"
 #include "supervisor.h"
 
 namespace {
 
+// A format: %u is the control port.
 constexpr char kUsage[] =
     "usage: stationd-sim --root DIR [--port N] [--prepare-only] [--peers] [--no-forwarder]\n"
     "  --root DIR       the folder that plays the device's file system (not /)\n"
-    "  --port N         control port (default 55960)\n"
+    "  --port N         control port (default %u)\n"
     "  --prepare-only   prepare the root, a new unit included when it has no EEPROM image,"
     " then exit\n"
     "  --peers          traps go to net-snmp's snmptrap and mail to an SMTP server, for\n"
@@ -96,7 +98,7 @@ int main(int argc, char** argv) {
   std::setvbuf(stdout, nullptr, _IOLBF, 0);
   Options options;
   if (!parse(argc, argv, &options)) {
-    std::fputs(kUsage, stderr);
+    std::fprintf(stderr, kUsage, static_cast<unsigned>(kControlPort));
     return 2;
   }
   // Even the device build simulates only with a root: without one it would be the device.

@@ -4,13 +4,14 @@
 #include <netinet/in.h>
 #include <signal.h>
 #include <sys/socket.h>
-#include <sys/time.h>
 #include <sys/wait.h>
 #include <unistd.h>
 
 #include <cstdlib>
 #include <string>
+#include <vector>
 
+#include "client/tcp_transport.h"
 #include "platform/device_root.h"
 #include "platform/root.h"
 #include "service/control_loop.h"
@@ -40,29 +41,21 @@ uint16_t free_port() {
 // Connects (retrying while the daemon starts), sends `request` after the greeting and
 // returns what arrives within the time-out; "" when it could not connect.
 std::string exchange(uint16_t port, const std::string& request, std::string* greeting) {
-  for (int attempt = 0; attempt < 100; ++attempt, usleep(20000)) {
-    const int s = socket(AF_INET, SOCK_STREAM, 0);
-    sockaddr_in sin{};
-    sin.sin_family = AF_INET;
-    sin.sin_addr.s_addr = htonl(INADDR_LOOPBACK);
-    sin.sin_port = htons(port);
-    if (connect(s, reinterpret_cast<sockaddr*>(&sin), sizeof sin) != 0) {
-      close(s);
-      continue;
-    }
-    timeval limit{0, 300000};
-    setsockopt(s, SOL_SOCKET, SO_RCVTIMEO, &limit, sizeof limit);
-    char buffer[64];
-    ssize_t n = recv(s, buffer, 2, 0);
-    *greeting = n > 0 ? std::string(buffer, n) : "";
-    send(s, request.data(), request.size(), MSG_NOSIGNAL);
-    std::string reply;
-    while (reply.size() < kLoginOk.size() && (n = recv(s, buffer, sizeof buffer, 0)) > 0)
-      reply.append(buffer, n);
-    close(s);
-    return reply;
+  TcpOptions options;
+  options.retry_ms = 2000;
+  std::string why;
+  const int s = tcp_open("127.0.0.1", port, options, &why);
+  if (s < 0) return "";
+  // Each receive waits 300 ms at most: a reset or a cut transfer must not hold the test up.
+  std::vector<unsigned char> got;
+  tcp_receive(s, &got, 2, 300);
+  greeting->assign(got.begin(), got.end());
+  tcp_send_all(s, request.data(), request.size(), 300);
+  got.clear();
+  while (got.size() < kLoginOk.size() && tcp_receive(s, &got, 64, 300) == TcpStatus::kOk) {
   }
-  return "";
+  close(s);
+  return std::string(got.begin(), got.end());
 }
 
 // The real control loop in a child whose socket calls are cut short and reset at random

@@ -94,6 +94,57 @@ TEST_F(EepromDevice, BlockReadSetsTheAddressThenReadsAndZeroFillsAShortRead) {
   EXPECT_EQ(Bytes(untouched, untouched + 2), (Bytes{0xAA, 0xAA}));
 }
 
+// Each routine's own open flags and its own words when the node cannot be opened or the
+// chip not selected: the block routines name the node and report -1, the maintenance
+// routines say less and end the process.
+TEST_F(EepromDevice, EachRoutineHasItsOwnWordsForAMissingDevice) {
+  const std::string node = device();
+  const struct {
+    int (*call)();
+    int flags;
+    std::string open_words, select_words;
+    bool exits;
+  } routines[] = {
+      {[] {
+         unsigned char b;
+         return i2c_read_block(0, &b, 1);
+       },
+       O_RDWR | O_SYNC, "open " + node + " error\n", "ioctl " + node + " Error1\n", false},
+      {[] { return i2c_write_block(0, reinterpret_cast<const unsigned char*>("x"), 1); }, O_RDWR,
+       "open " + node + " error\n", "ioctl " + node + " Error3\n", false},
+      {[] {
+         unsigned char b;
+         return i2c_read_byte(0, &b);
+       },
+       O_RDWR | O_SYNC, "open error", "Error2", true},
+      {[] { return i2c_write_byte(0, 1); }, O_RDWR | O_SYNC, "open error", "Error4", true},
+      {[] { return i2c_clear(); }, O_RDWR | O_SYNC, "open error", "Error5", true},
+  };
+  for (const auto& r : routines) {
+    SCOPED_TRACE(r.select_words);
+    fake_.fail_open = fake_.fail_select = false;
+    testing::internal::CaptureStdout();
+    EXPECT_EQ(r.call(), 0);
+    testing::internal::GetCapturedStdout();
+    EXPECT_EQ(fake_.last_flags, r.flags);
+    for (const bool open_fails : {true, false}) {
+      fake_.fail_open = open_fails, fake_.fail_select = !open_fails;
+      const std::string& words = open_fails ? r.open_words : r.select_words;
+      if (!r.exits) {
+        fake_.transfers.clear();
+        testing::internal::CaptureStdout();
+        EXPECT_EQ(r.call(), -1);
+        EXPECT_EQ(testing::internal::GetCapturedStdout(), words);
+        EXPECT_EQ(fake_.trace(), open_fails ? "open" : "open select close");
+      } else {
+        // stdout goes where the death test looks; exit() flushes it.
+        EXPECT_EXIT((::dup2(2, 1), r.call()), testing::ExitedWithCode(255), words);
+      }
+      EXPECT_FALSE(locked());
+    }
+  }
+}
+
 // Fails, in turn, the open, the slave selection and each transfer of a field write and a
 // field read: the write keeps the bytes before the failed one, the read reports -1 with zeros
 // in its buffer (a word reads 0), and the lock is free after every attempt.

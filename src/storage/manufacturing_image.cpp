@@ -1,7 +1,6 @@
-#include "manufacturing_image.h"
+#include "storage/manufacturing_image.h"
 
 #include <fcntl.h>
-#include <sys/stat.h>
 #include <unistd.h>
 
 #include <cerrno>
@@ -10,14 +9,12 @@
 
 #include "common/byte_order.h"
 #include "platform/root.h"
-#include "storage/defaults.h"
 #include "storage/eeprom_device.h"
 #include "storage/eeprom_map.h"
 
 namespace {
 
-// Where each field of the map lies, taken from the map itself so the image cannot drift
-// from what the accessors read.
+// Where each field of the map lies, taken from the map itself.
 struct FieldPlace {
   unsigned offset;  // of index `first`
   unsigned width;
@@ -67,11 +64,6 @@ void fill_manufacturing_image(unsigned char* image) {
   put_be16(0, at(image, k_eeWarmStart));
 }
 
-bool exists(const char* path) {
-  struct stat st;
-  return ::lstat(path, &st) == 0;
-}
-
 }  // namespace
 
 int write_manufacturing_image(const char* path) {
@@ -91,27 +83,4 @@ int write_manufacturing_image(const char* path) {
     return -1;
   }
   return 0;
-}
-
-int make_fresh_unit_if_missing() {
-  const RootedPath image = rooted("/dev/i2c-0");
-  // The first start writes several hundred EEPROM bytes at 10 ms each; the marker lives
-  // until it is over, so a start that was interrupted is simply run again.
-  char marker[kRootedPathMax + 16];
-  std::snprintf(marker, sizeof marker, "%s.unfinished", image.c_str());
-  if (exists(image.c_str()) && !exists(marker)) return 0;
-
-  const int fd = ::open(marker, O_WRONLY | O_CREAT | O_TRUNC, 0644);
-  if (fd < 0 || ::close(fd) != 0 || write_manufacturing_image(image.c_str()) != 0) {
-    std::fprintf(stderr, "stationd-sim: %s: %s\n", image.c_str(), std::strerror(errno));
-    return -1;
-  }
-  std::fprintf(stderr,
-               "stationd-sim: new unit: factory initialisation and default export"
-               " (a few seconds)\n");
-  factory_initialize();
-  load_default_settings();
-  std::fflush(stdout);
-  ::unlink(marker);
-  return 1;
 }
