@@ -2,12 +2,15 @@
 // temporary device root with a factory station.ini and EEPROM image. The EEPROM is a chip in
 // memory behind an instant pause; the change-notice queue lives in a private IPC namespace
 // and is drained after each input. Every input starts from the same stores, and must leave
-// the answer within its buffer, the login state 0 or 1 and the EEPROM lock released.
+// the answer within its buffer, the login state 0 or 1 and the EEPROM lock released. The
+// answer is then read back with the client's reply parser: each frame must have earned
+// exactly the replies the command table promises, as long as the answer had room for them.
 #include <sched.h>
 #include <sys/msg.h>
 #include <sys/stat.h>
 #include <unistd.h>
 
+#include <algorithm>
 #include <array>
 #include <cstddef>
 #include <cstdint>
@@ -20,12 +23,13 @@
 #include <string>
 #include <vector>
 
+#include "client/control_client.h"
 #include "model/port_loader.h"
 #include "platform/device_root.h"
 #include "platform/root.h"
 #include "protocol/change_notice.h"
 #include "protocol/dispatcher.h"
-#include "service/control_loop.h"
+#include "protocol/frame_codec.h"
 #include "service/session.h"
 #include "storage/defaults.h"
 #include "storage/eeprom_map.h"
@@ -101,6 +105,82 @@ bool prepare() {
   return true;
 }
 
+// Reads the replies of one answer in order, as the client would.
+struct AnswerReader {
+  const unsigned char* answer;
+  int length;
+  int at = 0;
+
+  // The next reply when it has the code wanted (or is the error reply naming error_byte);
+  // else nothing is taken, which is only right when the reply could not have fitted: less
+  // room was left than its frame with at most `bound` data bytes.
+  bool take(int code, int error_byte, int bound, ReplyFrame* frame) {
+    const int used = take_reply_frame(answer + at, length - at, true, frame);
+    const bool expected = used > 0 && (frame->code == code ||
+                                       (error_byte >= 0 && frame->code == kErrorReplyCode &&
+                                        frame->data.size() == 1 && frame->data[0] == error_byte));
+    if (expected) {
+      // A reply of a fixed length carries exactly that many bytes.
+      const CommandRow* row = find_command(frame->code - kReplyOffset);
+      if (row && row->reply == ReplyForm::kFixed)
+        require(static_cast<int>(frame->data.size()) == row->reply_bytes);
+      at += used;
+      return true;
+    }
+    require(kAnswerBufferSize - at < kFrameOverhead + bound);
+    return false;
+  }
+};
+
+// The most data bytes the reply of a code can carry for a request of d data bytes.
+int reply_bound(int code, int d) {
+  const CommandRow* row = find_command(code);
+  switch (row->reply) {
+    case ReplyForm::kFixed:
+      return row->reply_bytes;
+    case ReplyForm::kTaggedText:
+      return 2 + std::max(d, static_cast<int>(name_password::kTextMax));
+    case ReplyForm::kLinkLayout:
+      return kLinkReplyMax;
+    case ReplyForm::kSeries:
+      break;
+  }
+  return 0;
+}
+
+// Walks the received frames as the dispatcher does and holds each to its promised replies.
+void check_replies(const std::vector<unsigned char>& received, int logged_in,
+                   const unsigned char* answer, int length) {
+  AnswerReader reader{answer, length};
+  ReplyFrame f;
+  for (int pos = 0, count = static_cast<int>(received.size()); pos < count;) {
+    int frame_length = 0;
+    const unsigned char* data = nullptr;
+    const int code = scan_frame(received.data() + pos, count - pos, &frame_length, &data);
+    const int d = frame_length - kFrameOverhead;
+    if (code != kLogin && logged_in != 1) {
+      reader.take(kErrorReplyCode, code & 0xFF, 1, &f);
+    } else if (code == kLogin) {
+      // A login whose reply did not fit leaves the state after it unknown: stop here.
+      if (!reader.take(kLogin + kReplyOffset, -1, 1, &f)) return;
+      logged_in = f.data.size() == 1 && f.data[0] == 'S';
+    } else {
+      const int frames = reply_frames(code, data, d);
+      if (frames < 0) break;  // the dispatcher stops here
+      const CommandRow& row = *find_command(code);
+      if (row.reply == ReplyForm::kSeries && frames == kGetAllFrames) {
+        for (int series_code : kGetAllSeries)
+          reader.take(series_code + kReplyOffset, -1, reply_bound(series_code, 0), &f);
+      } else if (frames == 1) {
+        reader.take(code + kReplyOffset, row.error_byte, reply_bound(code, d), &f);
+      }
+    }
+    if (frame_length == 0) break;
+    pos += frame_length;
+  }
+  require(reader.at == length);  // nothing more than was promised
+}
+
 }  // namespace
 
 // The root becomes the working directory, so relative corpus folders and the default artifact
@@ -146,6 +226,7 @@ extern "C" int LLVMFuzzerTestOneInput(const uint8_t* bytes, size_t size) {
   require(result == 0 || result == -1);
   require(length >= 0 && length <= kAnswerBufferSize);
   require(logged_in == 0 || logged_in == 1);
+  check_replies(received, bytes[0] & 1, answer, length);
   delete[] answer;
   require(access(at("/tmp/eeprom.lock").c_str(), F_OK) != 0);
 
