@@ -98,9 +98,12 @@ class Stationctl : public SimulatorTest {
 TEST_F(Stationctl, ShowReadsThePortWithoutAnnouncingAChange) {
   const CtlRun table = stationctl({"show"});
   ASSERT_EQ(table.status, 0) << table.err;
-  for (const char* text : {"COM1", "9600 baud, 8 data bits, parity none, 1 stop bit", "TCP server",
-                           "local port        4660", "characters 0d 0a",
-                           "shown only to a session that arrives on the unit's eth0"})
+  for (const char* text :
+       {"Port                  COM1\n", "Baud rate             9600\n",
+        "Link mode             TCP server\n  local port          4660\n",
+        "UART delimiter\n  flag                1\n", "  characters          0d 0a\n",
+        "Stored addresses      shown only to a session that arrives on the unit's eth0\n",
+        "Option 79             1  [memory only]\n"})
     EXPECT_NE(table.out.find(text), std::string::npos) << text << " in\n" << table.out;
   EXPECT_EQ(table.err, "");
   // Over eth0 the stored addresses are shown too.
