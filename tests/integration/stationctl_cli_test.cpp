@@ -293,7 +293,13 @@ TEST(StationctlUsage, HelpOnEveryLevelAndUsageWithoutACommand) {
     const CtlRun r = stationctl(args);
     EXPECT_EQ(r.status, 0) << level;
     EXPECT_EQ(r.out.rfind("Usage: stationctl " + std::string(level), 0), 0u) << r.out;
+    EXPECT_EQ(r.out.find('{'), std::string::npos) << r.out;  // every fact filled in
   }
+  // The facts the help takes from the protocol's description.
+  EXPECT_NE(stationctl({"--help"}).out.find("(default " + std::to_string(kControlTcpPort) + ")"),
+            std::string::npos);
+  EXPECT_NE(stationctl({"set", "serial", "--help"}).out.find("300 600 1200"), std::string::npos);
+  EXPECT_NE(stationctl({"raw", "--help"}).out.find("96 get-all         15"), std::string::npos);
 }
 
 }  // namespace
