@@ -52,19 +52,21 @@ bool take_group(const ReplyFrame& f, int g, PortView* view) {
   return true;
 }
 
+// The whole series in the order kGetAllSeries gives, each frame into the groups it brings
+// (the link reply into the link mode and the layout of that mode).
 bool decode_get_all(const ReplyGroup& frames, PortView* view) {
-  for (int g = 0; g < group::kCount; ++g)  // each must come anew
-    if (kGroupRows[g].query < 0 && kGroupRows[g].tag < 0) view->blocks[g].known = false;
-  for (const ReplyFrame& f : frames)
+  if (frames.size() != static_cast<std::size_t>(kGetAllFrames)) return false;
+  for (int i = 0; i < kGetAllFrames; ++i) {
+    const ReplyFrame& f = frames[static_cast<std::size_t>(i)];
+    if (f.code != kGetAllSeries[i] + kReplyOffset) return false;
     for (int g = 0; g < group::kCount; ++g) {
       const GroupRow& row = kGroupRows[g];
       if (row.query >= 0 || f.code != row.code + kReplyOffset) continue;
       if (row.tag >= 0 && (f.data.empty() || f.data[0] != row.tag)) continue;  // another layout
       if (!take_group(f, g, view)) return false;
     }
-  for (int g = 0; g < group::kCount; ++g)
-    if (kGroupRows[g].query < 0 && kGroupRows[g].tag < 0 && !view->blocks[g].known) return false;
-  return !frames.empty() && frames.back().code == kEndOfSeries + kReplyOffset;
+  }
+  return true;
 }
 
 }  // namespace
