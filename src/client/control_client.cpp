@@ -19,46 +19,11 @@ int ms_left(Clock::time_point deadline) {
 
 bool is_tail(const unsigned char* p) { return p[0] == kIac && p[1] == kSe; }
 
-// The data length of the reply starting with its code at bytes[0] (count bytes available):
-// >= 0 when known, -1 when the code leaves it open, -2 when more bytes are needed to tell.
-int reply_length(const unsigned char* bytes, int count) {
-  const CommandRow* row = find_command(bytes[0] - kReplyOffset);
-  const unsigned char* data = bytes + 1;
-  const int have = count - 1;
-  if (!row) return -1;
-  switch (row->reply) {
-    case ReplyForm::kFixed:
-      return row->reply_bytes;
-    case ReplyForm::kSeries:
-      return -1;
-    case ReplyForm::kLinkLayout: {  // the mode byte says which layout follows
-      if (have < 2) return -2;
-      if (is_tail(data)) return 0;  // the reply to a mode-4 set carries nothing
-      const int n = link_reply_length(data[0]);
-      return n > 0 ? n : -1;
-    }
-    case ReplyForm::kTaggedText:  // no data for the sub-commands without a text
-      if (have < 2) return -2;
-      if (is_tail(data)) return 0;
-      for (int i = 1; i < have; ++i)
-        if (data[i] == 0) return i + 1;
-      return -2;
-  }
-  return -1;
-}
-
 ClientStatus status_of(TcpStatus s) {
-  switch (s) {
-    case TcpStatus::kOk:
-      return ClientStatus::kOk;
-    case TcpStatus::kTimedOut:
-      return ClientStatus::kTimedOut;
-    case TcpStatus::kClosed:
-      return ClientStatus::kClosed;
-    case TcpStatus::kIoError:
-      break;
-  }
-  return ClientStatus::kIoError;
+  return s == TcpStatus::kOk         ? ClientStatus::kOk
+         : s == TcpStatus::kTimedOut ? ClientStatus::kTimedOut
+         : s == TcpStatus::kClosed   ? ClientStatus::kClosed
+                                     : ClientStatus::kIoError;
 }
 
 bool take_pending(ControlConnection* conn, bool at_end, ReplyFrame* frame) {
@@ -84,13 +49,45 @@ ClientStatus next_frame_until(ControlConnection* conn, Clock::time_point deadlin
 
 }  // namespace
 
+int reply_length(int code, const unsigned char* data, int have) {
+  const CommandRow* row = find_command(code - kReplyOffset);
+  if (!row) return -1;
+  switch (row->reply) {
+    case ReplyForm::kFixed:
+      return row->reply_bytes;
+    case ReplyForm::kSeries:
+      return -1;
+    case ReplyForm::kLinkLayout: {  // the mode byte says which layout follows
+      if (have < 2) return -2;
+      if (is_tail(data)) return 0;  // the reply to a mode-4 set carries nothing
+      const int n = link_reply_length(data[0]);
+      return n > 0 ? n : -1;
+    }
+    case ReplyForm::kTaggedText:  // no data for the sub-commands without a text
+      if (have < 2) return -2;
+      if (is_tail(data)) return 0;
+      for (int i = 1; i < have; ++i)
+        if (data[i] == 0) return i + 1;
+      return -2;
+  }
+  return -1;
+}
+
+bool group_done(const ReplyGroup& group, int wanted) {
+  if (group.empty()) return wanted <= 0;
+  // An error reply stands for the whole answer (get-all before login, for instance).
+  const int last = group.back().code;
+  return static_cast<int>(group.size()) >= wanted ||
+         (group.size() == 1 && last == kErrorReplyCode) || last == kEndOfSeries + kReplyOffset;
+}
+
 int take_reply_frame(const unsigned char* bytes, int count, bool at_end, ReplyFrame* frame) {
   int s = 0;
   while (s + 3 <= count &&
          !(bytes[s] == kIac && bytes[s + 1] == kSb && bytes[s + 2] == kComPortOption))
     ++s;
   if (s + 4 > count) return 0;
-  const int length = reply_length(bytes + s + 3, count - s - 3);
+  const int length = reply_length(bytes[s + 3], bytes + s + 4, count - s - 4);
   if (length >= 0) {
     const int end = s + 4 + length;  // where the tail must begin
     if (end + 2 <= count && is_tail(bytes + end)) {
@@ -179,15 +176,11 @@ ClientStatus client_exchange(ControlConnection* conn, const std::vector<Request>
     groups->emplace_back();
     ReplyGroup& group = groups->back();
     const int wanted = reply_frames(r.code, r.data.data(), static_cast<int>(r.data.size()));
-    while (static_cast<int>(group.size()) < wanted) {
+    while (!group_done(group, wanted)) {
       ReplyFrame frame;
       s = next_frame_until(conn, deadline, &frame);
       if (s != ClientStatus::kOk) return s;
       group.push_back(std::move(frame));
-      const int code = group.back().code;
-      // An error reply stands for the whole answer (get-all before login, for instance).
-      if ((group.size() == 1 && code == kErrorReplyCode) || code == kEndOfSeries + kReplyOffset)
-        break;
     }
   }
   return ClientStatus::kOk;
@@ -208,19 +201,11 @@ ClientStatus client_login(ControlConnection* conn, const std::string& user,
 }
 
 const char* client_status_text(ClientStatus status) {
-  switch (status) {
-    case ClientStatus::kOk:
-      return "ok";
-    case ClientStatus::kBadRequest:
-      return "request cannot be sent";
-    case ClientStatus::kConnectFailed:
-      return "cannot connect";
-    case ClientStatus::kTimedOut:
-      return "no reply in time";
-    case ClientStatus::kClosed:
-      return "connection closed";
-    case ClientStatus::kIoError:
-      return "connection error";
-  }
-  return "?";
+  static const char* const kTexts[] = {"ok",
+                                       "request cannot be sent",
+                                       "cannot connect",
+                                       "no reply in time",
+                                       "connection closed",
+                                       "connection error"};
+  return kTexts[static_cast<int>(status)];
 }

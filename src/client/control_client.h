@@ -63,6 +63,13 @@ ClientStatus client_send(ControlConnection* conn, const std::vector<unsigned cha
 // Waits up to wait_ms for the next reply frame. kTimedOut when none came.
 ClientStatus client_next_frame(ControlConnection* conn, int wait_ms, ReplyFrame* frame);
 
+// The data length of a reply by its code and the first `have` bytes after the code: >= 0 when
+// the command table fixes it, -1 when it leaves it open, -2 when more bytes must tell.
+int reply_length(int code, const unsigned char* data, int have);
+// Whether a group holds the `wanted` replies its request earns (reply_frames), or ended early
+// with the error reply standing for the whole answer, or with the end of get-all's series.
+bool group_done(const ReplyGroup& group, int wanted);
+
 // Takes the first reply frame out of count received bytes. Where the reply code fixes the
 // data length, the frame ends at that length (its data may hold FF F0); otherwise at the
 // first FF F0, as the daemon's scanner would cut it. Returns the bytes consumed, stray bytes

@@ -5,6 +5,9 @@
 namespace {
 
 constexpr int kMaxDepth = 32;  // far beyond what stationctl writes; keeps recursion bounded
+// JSON's two-character escapes: the letter after the backslash, then what it stands for.
+constexpr char kEscapes[] = "\"\"\\\\//b\bf\fn\nr\rt\t";
+constexpr std::size_t kEscapeChars = sizeof kEscapes - 1;
 
 struct Reader {
   const std::string& s;
@@ -37,9 +40,10 @@ struct Reader {
     return true;
   }
   static int hex(char c) {
-    return c >= '0' && c <= '9' ? c - '0' : c >= 'a' && c <= 'f' ? c - 'a' + 10
-                                        : c >= 'A' && c <= 'F' ? c - 'A' + 10
-                                                               : -1;
+    return c >= '0' && c <= '9'   ? c - '0'
+           : c >= 'a' && c <= 'f' ? c - 'a' + 10
+           : c >= 'A' && c <= 'F' ? c - 'A' + 10
+                                  : -1;
   }
   void put_utf8(unsigned cp, std::string* out) {
     if (cp < 0x80) {
@@ -65,40 +69,20 @@ struct Reader {
       }
       if (pos >= s.size()) break;
       const char e = s[pos++];
-      switch (e) {
-        case '"':
-        case '\\':
-        case '/':
-          out->push_back(e);
-          break;
-        case 'b':
-          out->push_back('\b');
-          break;
-        case 'f':
-          out->push_back('\f');
-          break;
-        case 'n':
-          out->push_back('\n');
-          break;
-        case 'r':
-          out->push_back('\r');
-          break;
-        case 't':
-          out->push_back('\t');
-          break;
-        case 'u': {
-          unsigned cp = 0;
-          for (int i = 0; i < 4; ++i) {
-            const int d = pos < s.size() ? hex(s[pos++]) : -1;
-            if (d < 0) return fail("bad \\u escape");
-            cp = cp * 16 + static_cast<unsigned>(d);
-          }
-          put_utf8(cp, out);
-          break;
+      if (e == 'u') {
+        unsigned cp = 0;
+        for (int i = 0; i < 4; ++i) {
+          const int d = pos < s.size() ? hex(s[pos++]) : -1;
+          if (d < 0) return fail("bad \\u escape");
+          cp = cp * 16 + static_cast<unsigned>(d);
         }
-        default:
-          return fail("bad escape in a string");
+        put_utf8(cp, out);
+        continue;
       }
+      std::size_t i = 0;
+      while (i < kEscapeChars && kEscapes[i] != e) i += 2;
+      if (i >= kEscapeChars) return fail("bad escape in a string");
+      out->push_back(kEscapes[i + 1]);
     }
     if (pos >= s.size()) return fail("unterminated string");
     ++pos;
@@ -170,46 +154,25 @@ struct Reader {
 bool json_parse(const std::string& text, JsonValue* value, std::string* error) {
   Reader r{text, 0, {}};
   *value = JsonValue{};
-  if (!r.value(value, 0)) {
-    *error = r.error;
-    return false;
-  }
-  r.skip_space();
-  if (r.pos != text.size()) {
-    r.fail("text after the value");
-    *error = r.error;
-    return false;
-  }
-  return true;
+  const bool ok =
+      r.value(value, 0) && (r.skip_space(), r.pos == text.size() || r.fail("text after the value"));
+  if (!ok) *error = r.error;
+  return ok;
 }
 
 std::string json_quote(const std::string& text) {
   std::string out = "\"";
   for (char c : text) {
-    switch (c) {
-      case '"':
-        out += "\\\"";
-        break;
-      case '\\':
-        out += "\\\\";
-        break;
-      case '\n':
-        out += "\\n";
-        break;
-      case '\t':
-        out += "\\t";
-        break;
-      case '\r':
-        out += "\\r";
-        break;
-      default:
-        if (static_cast<unsigned char>(c) < 0x20) {
-          char esc[8];
-          std::snprintf(esc, sizeof esc, "\\u%04x", static_cast<unsigned>(c));
-          out += esc;
-        } else {
-          out.push_back(c);
-        }
+    std::size_t i = 1;
+    while (i < kEscapeChars && (kEscapes[i] != c || c == '/')) i += 2;
+    if (i < kEscapeChars) {
+      out += {'\\', kEscapes[i - 1]};
+    } else if (static_cast<unsigned char>(c) < 0x20) {
+      char esc[8];
+      std::snprintf(esc, sizeof esc, "\\u%04x", static_cast<unsigned>(c));
+      out += esc;
+    } else {
+      out.push_back(c);
     }
   }
   return out + "\"";

@@ -11,8 +11,8 @@ struct JsonMember;
 struct JsonValue {
   enum Kind { kNull, kBool, kNumber, kString, kArray, kObject };
   Kind kind = kNull;
-  std::string text;  // a string's contents, a number as written, "true" or "false"
-  std::vector<JsonValue> items;                            // an array's values
+  std::string text;                 // a string's contents, a number as written, "true" or "false"
+  std::vector<JsonValue> items;     // an array's values
   std::vector<JsonMember> members;  // an object's, in file order
 };
 

@@ -1,132 +1,86 @@
 #include "client/port_json.h"
 
-#include <utility>
+#include <algorithm>
 
 namespace {
 
-using Members = std::vector<std::pair<std::string, std::string>>;  // key, rendered value
+// The object as the field paths build it: members in the order the rows give them.
+struct Node {
+  std::string key;
+  std::string value;          // a leaf's JSON text
+  std::vector<Node> members;  // an object's members, or an array's items
+  bool array = false;
+};
+
+// The node a path names under root, made with the nodes above it where missing. An index
+// "[3]" makes its parent an array.
+Node* place(Node* root, std::string path) {
+  for (std::size_t at = path.find('['); at != std::string::npos; at = path.find('[', at + 2))
+    path.insert(at, ".");
+  Node* n = root;
+  for (std::size_t start = 0; start <= path.size();) {
+    const std::size_t dot = std::min(path.find('.', start), path.size());
+    const std::string key = path.substr(start, dot - start);
+    n->array = key[0] == '[';
+    Node* next = nullptr;
+    for (Node& m : n->members)
+      if (m.key == key) next = &m;
+    if (!next) {
+      n->members.push_back(Node{key, "", {}, false});
+      next = &n->members.back();
+    }
+    n = next;
+    start = dot + 1;
+  }
+  return n;
+}
 
 std::string pad(int indent) { return std::string(static_cast<std::size_t>(indent), ' '); }
 
-std::string block(const Members& members, int indent) {
-  std::string out = "{\n";
-  for (std::size_t i = 0; i < members.size(); ++i)
-    out += pad(indent + 2) + json_quote(members[i].first) + ": " + members[i].second +
-           (i + 1 < members.size() ? ",\n" : "\n");
-  return out + pad(indent) + "}";
-}
-
-std::string inline_object(const Members& members) {
-  std::string out = "{";
-  for (std::size_t i = 0; i < members.size(); ++i)
-    out += (i ? ", " : "") + json_quote(members[i].first) + ": " + members[i].second;
-  return out + "}";
-}
-
-std::string num(unsigned long value) { return std::to_string(value); }
-std::string ip(const Ipv4& a) { return json_quote(format_ipv4(a)); }
-std::string name(const NameTable& t, int code) {
-  const NamedCode* c = find_code(t, code);
-  return c ? json_quote(c->name) : std::to_string(code);
-}
-
-std::string link_json(const LinkSettings& link, int indent) {
-  Members m = {{"mode", name(kLinkModeNames, link.mode)}};
-  if (link.mode == 1) {
-    const TcpServerLayout& s = link.server;
-    m.insert(m.end(), {{"local_port", num(s.local_port)},
-                       {"ip_filter", num(static_cast<unsigned>(s.ip_filter))},
-                       {"source_ip", ip(s.source_ip)},
-                       {"max_connections", num(s.max_connections)}});
-  } else if (link.mode == 2) {
-    const TcpClientLayout& c = link.client;
-    m.insert(m.end(), {{"dest1_ip", ip(c.dest1_ip)},
-                       {"dest1_port", num(c.dest1_port)},
-                       {"dest2_enable", num(static_cast<unsigned>(c.dest2_enable))},
-                       {"dest2_ip", ip(c.dest2_ip)},
-                       {"dest2_port", num(c.dest2_port)}});
-  } else if (link.mode == 3) {
-    m.push_back({"local_port", num(link.udp.local_port)});
-    std::string entries = "[\n";
-    for (int i = 0; i < kUdpEntries; ++i) {
-      const UdpEntry& e = link.udp.entries[i];
-      entries += pad(indent + 4) +
-                 inline_object({{"enable", num(static_cast<unsigned>(e.enable))},
-                                {"port", num(e.port)},
-                                {"begin_ip", ip(e.begin_ip)},
-                                {"end_ip", ip(e.end_ip)}}) +
-                 (i + 1 < kUdpEntries ? ",\n" : "\n");
+std::string render(const Node& n, int indent) {
+  if (n.members.empty()) return n.value;
+  std::string out = n.array ? "[\n" : "{\n";
+  for (std::size_t i = 0; i < n.members.size(); ++i) {
+    const Node& m = n.members[i];
+    out += pad(indent + 2);
+    if (n.array) {  // each item on one line
+      out += "{";
+      for (std::size_t k = 0; k < m.members.size(); ++k)
+        out += (k ? ", " : "") + json_quote(m.members[k].key) + ": " + m.members[k].value;
+      out += "}";
+    } else {
+      out += json_quote(m.key) + ": " + render(m, indent + 2);
     }
-    m.push_back({"entries", entries + pad(indent + 2) + "]"});
+    out += i + 1 < n.members.size() ? ",\n" : "\n";
   }
-  return block(m, indent);
-}
-
-std::string delimiter_json(const Delimiter& d, int indent) {
-  return block({{"flag", num(d.flag)},
-                {"timer", num(d.timer)},
-                {"chars", json_quote(hex_bytes(d.chars.data(), d.chars.size(), ""))},
-                {"max_bytes", num(d.max_bytes)}},
-               indent);
+  return out + pad(indent) + (n.array ? "]" : "}");
 }
 
 bool flatten(const JsonValue& v, const std::string& path, std::vector<Edit>* edits,
              std::string* error) {
-  switch (v.kind) {
-    case JsonValue::kObject:
-      for (const auto& [key, member] : v.members)
-        if (!flatten(member, path.empty() ? key : path + "." + key, edits, error)) return false;
-      return true;
-    case JsonValue::kArray:
-      if (v.items.size() > static_cast<std::size_t>(kUdpEntries)) {
-        *error = path + ": more than " + std::to_string(kUdpEntries) + " entries";
-        return false;
-      }
-      for (std::size_t i = 0; i < v.items.size(); ++i)
-        if (!flatten(v.items[i], path + "[" + std::to_string(i + 1) + "]", edits, error))
-          return false;
-      return true;
-    case JsonValue::kNull:
-      *error = path + ": null is not a value";
-      return false;
-    default:
-      edits->push_back(Edit{path, v.text});
-      return true;
-  }
+  if (v.kind == JsonValue::kNull) return (*error = path + ": null is not a value"), false;
+  if (v.items.size() > static_cast<std::size_t>(udp::kEntryCount))
+    return (*error = path + ": more than " + std::to_string(udp::kEntryCount) + " entries"), false;
+  for (const auto& [key, member] : v.members)
+    if (!flatten(member, path + "." + key, edits, error)) return false;
+  for (std::size_t i = 0; i < v.items.size(); ++i)
+    if (!flatten(v.items[i], path + "[" + std::to_string(i + 1) + "]", edits, error)) return false;
+  if (v.kind != JsonValue::kObject && v.kind != JsonValue::kArray)
+    edits->push_back(Edit{path, v.text});
+  return true;
 }
 
 }  // namespace
 
-std::string port_view_json(const PortView& v) {
-  Members top = {
-      {"port", num(static_cast<unsigned>(v.port))},
-      {"serial", block({{"baud", num(v.serial.baud)},
-                        {"data_bits", num(static_cast<unsigned>(v.serial.data_bits))},
-                        {"parity", name(kParityNames, v.serial.parity)},
-                        {"stop_bits", num(static_cast<unsigned>(v.serial.stop_bits))},
-                        {"flow", name(kFlowNames, v.serial.flow)}},
-                       2)},
-      {"interface", name(kInterfaceNames, v.uart_mode)},
-      {"tcp_mode", name(kTcpModeNames, v.tcp_mode)},
-      {"link", link_json(v.link, 2)},
-      {"delimiters", block({{"uart", delimiter_json(v.uart_delimiter, 4)},
-                            {"tcp", delimiter_json(v.tcp_delimiter, 4)}},
-                           2)},
-      {"snmp", block({{"name", json_quote(v.sys_name)},
-                      {"location", json_quote(v.sys_location)},
-                      {"contact", json_quote(v.sys_contact)}},
-                     2)},
-  };
-  if (v.has_net)
-    top.push_back({"net", block({{"ip", ip(v.ip)},
-                                 {"gateway", ip(v.gateway)},
-                                 {"netmask", ip(v.netmask)}},
-                                2)});
-  top.push_back({"memory_only", block({{"alias", json_quote(v.alias)},
-                                       {"option79", num(static_cast<unsigned>(v.option79))},
-                                       {"option99", num(static_cast<unsigned>(v.option99))}},
-                                      2)});
-  return block(top, 0) + "\n";
+std::string port_view_json(const PortView& view) {
+  Node root;
+  place(&root, "port")->value = std::to_string(view.port);
+  for (const Field& f : port_fields()) {
+    if (!field_shown(view, f)) continue;
+    const std::string text = field_text(view, f, false);
+    place(&root, f.path)->value = json_string(*f.row, text) ? json_quote(text) : text;
+  }
+  return render(root, 0) + "\n";
 }
 
 bool json_edits(const JsonValue& object, std::vector<Edit>* edits, std::string* error) {

@@ -1,6 +1,7 @@
-// A port's settings as the one JSON object of `stationctl show --json`, and such an object
-// read back as edits for apply and diff. The field names are those of the edit table; the
-// memory-only values and the port number are printed but never read back.
+// A port's settings as the one JSON object of `stationctl show --json`, written by walking the
+// field rows (a path "link.entries[3].port" is member "port" of the third item of "entries"
+// in "link"), and such an object read back as edits for apply and diff. The memory-only
+// values and the port number are printed but never read back.
 #pragma once
 
 #include <string>
@@ -8,9 +9,8 @@
 
 #include "client/json.h"
 #include "client/port_fields.h"
-#include "client/port_view.h"
 
-// Two-space indented, one member per line, ending with a newline.
+// Two-space indented, one member per line (the UDP entries one per line), ending with a newline.
 std::string port_view_json(const PortView& view);
 
 // Every value present in the object, as an edit of its field ("link.entries[2].port" for

@@ -98,9 +98,12 @@ class Stationctl : public SimulatorTest {
 TEST_F(Stationctl, ShowReadsThePortWithoutAnnouncingAChange) {
   const CtlRun table = stationctl({"show"});
   ASSERT_EQ(table.status, 0) << table.err;
-  for (const char* text : {"COM1", "9600 baud, 8 data bits, parity none, 1 stop bit", "TCP server",
-                           "local port        4660", "characters 0d 0a",
-                           "shown only to a session that arrives on the unit's eth0"})
+  for (const char* text :
+       {"Port                  COM1\n", "Baud rate             9600\n",
+        "Link mode             TCP server\n  local port          4660\n",
+        "UART delimiter\n  flag                1\n", "  characters          0d 0a\n",
+        "Stored addresses      shown only to a session that arrives on the unit's eth0\n",
+        "Option 79             1  [memory only]\n"})
     EXPECT_NE(table.out.find(text), std::string::npos) << text << " in\n" << table.out;
   EXPECT_EQ(table.err, "");
   // Over eth0 the stored addresses are shown too.
@@ -290,7 +293,13 @@ TEST(StationctlUsage, HelpOnEveryLevelAndUsageWithoutACommand) {
     const CtlRun r = stationctl(args);
     EXPECT_EQ(r.status, 0) << level;
     EXPECT_EQ(r.out.rfind("Usage: stationctl " + std::string(level), 0), 0u) << r.out;
+    EXPECT_EQ(r.out.find('{'), std::string::npos) << r.out;  // every fact filled in
   }
+  // The facts the help takes from the protocol's description.
+  EXPECT_NE(stationctl({"--help"}).out.find("(default " + std::to_string(kControlTcpPort) + ")"),
+            std::string::npos);
+  EXPECT_NE(stationctl({"set", "serial", "--help"}).out.find("300 600 1200"), std::string::npos);
+  EXPECT_NE(stationctl({"raw", "--help"}).out.find("96 get-all         15"), std::string::npos);
 }
 
 }  // namespace

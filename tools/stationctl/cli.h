@@ -37,8 +37,8 @@ struct Args {
 // Prints "stationctl: " and the message on standard error; returns status.
 int fail(int status, const std::string& message);
 
-// The help text of a command path ("", "set", "set link", "set link udp", ...), or nullptr.
-const char* help_text(const std::string& path);
+// The help text of a command path ("", "set", "set link", "set link udp", ...), or "".
+std::string help_text(const std::string& path);
 
 // Commands; each returns the exit status.
 int run_show(const Args& args);

@@ -13,9 +13,7 @@
 
 namespace {
 
-constexpr int kRawGraceMs = 300;         // raw: how long to wait for replies nobody expected
-constexpr std::size_t kPasswordMax = 8;  // the unit keeps 8 characters of a password
-constexpr std::size_t kAliasMax = 31;
+constexpr int kRawGraceMs = 300;  // raw: how long to wait for replies nobody expected
 
 struct Session {
   ControlConnection conn;
@@ -76,7 +74,7 @@ std::string eth0_only(const Session& s) {
          s.conn.address + " is not eth0's address: connect to the unit's eth0 address";
 }
 
-Request select_port(int port) { return Request{94, {static_cast<unsigned char>(port)}}; }
+Request select_port(int port) { return Request{kSelectPort, {static_cast<unsigned char>(port)}}; }
 
 // Selects the port and sends the requests in one buffer; every reply must confirm its request.
 int send_changes(Session* s, int port, const std::vector<Request>& requests) {
@@ -91,7 +89,7 @@ int send_changes(Session* s, int port, const std::vector<Request>& requests) {
     case ReadOutcome::kOk:
       return kExitOk;
     case ReadOutcome::kRefused:
-      if (all[failed].code == 88) return fail(kExitRefused, eth0_only(*s));
+      if (all[failed].code == kNetAddress) return fail(kExitRefused, eth0_only(*s));
       return fail(kExitRefused,
                   "the unit refused " + why + " (code " + std::to_string(all[failed].code) + ")");
     case ReadOutcome::kUnexpected:
@@ -100,25 +98,27 @@ int send_changes(Session* s, int port, const std::vector<Request>& requests) {
   return fail(kExitRefused, "the unit did not take the change: " + why);
 }
 
-// plan_edits, with the layout query when a new link mode's settings must be read first.
+// plan_edits, reading first what it needs of the port: the groups that go whole, the link
+// mode, and the layout of a new link mode (a query the unit announces as a change).
 int plan(Session* s, int port, PortView* current, const std::vector<Edit>& edits, bool changed_only,
          EditPlan* out, const std::string& context = "") {
   std::string error;
-  if (!plan_edits(*current, edits, changed_only, out, &error))
-    return fail(kExitUsage, context + error);
-  if (out->needs_layout == 0) return kExitOk;
-  std::vector<ReplyGroup> groups;
-  const ClientStatus status =
-      client_exchange(&s->conn, {select_port(port), layout_query(out->needs_layout)}, &groups);
-  if (status != ClientStatus::kOk) return transport_failure(*s, status);
-  const ReplyGroup& g = groups[1];
-  if (g.size() != 1 || g[0].code != 192 || g[0].data.empty() || g[0].data[0] != out->needs_layout ||
-      !decode_layout(g[0].data, &current->link))
-    return fail(kExitConnection, "unexpected reply to link-mode from " + s->conn.address);
-  if (!plan_edits(*current, edits, changed_only, out, &error))
-    return fail(kExitUsage, context + error);
-  return out->needs_layout == 0 ? kExitOk
-                                : fail(kExitConnection, "link layout unknown after reading it");
+  for (int round = 0;; ++round) {
+    if (!plan_edits(*current, edits, changed_only, out, &error))
+      return fail(kExitUsage, context + error);
+    if (out->needs_read == 0 && out->needs_layout == 0) return kExitOk;
+    if (round == 3) return fail(kExitConnection, "the port's settings unknown after reading them");
+    if (out->needs_read != 0) {
+      if (int st = read_port(s, port, out->needs_read, current)) return st;
+      continue;
+    }
+    std::vector<ReplyGroup> groups;
+    const ClientStatus status =
+        client_exchange(&s->conn, {select_port(port), layout_query(out->needs_layout)}, &groups);
+    if (status != ClientStatus::kOk) return transport_failure(*s, status);
+    if (!decode_layout(groups[1], out->needs_layout, current))
+      return fail(kExitConnection, "unexpected reply to link-mode from " + s->conn.address);
+  }
 }
 
 // The options of each set command and the fields they change.
@@ -157,7 +157,6 @@ constexpr OptionField kNetOptions[] = {
 struct SetRequest {
   std::vector<Edit> edits;
   std::vector<std::pair<std::string, std::string>> option_of;  // field, "--option"
-  std::vector<Request> extra;  // alias and password: outside the field table
   bool wants_new_password = false;
 };
 
@@ -225,8 +224,8 @@ bool build_set(const Args& args, SetRequest* out, std::string* error) {
     words = 3;
     ok = no_options(args, error);
     if (w.size() < 3) return (*error = "set alias needs the text"), false;
-    if (arg.size() > kAliasMax) return (*error = "alias: at most 31 characters"), false;
-    out->extra.push_back(text_request(1, arg));
+    out->edits.push_back(Edit{"memory_only.alias", arg});
+    out->option_of.emplace_back("memory_only.alias", "alias");
   } else if (what == "snmp") {
     ok = take_options(args, kSnmpOptions, "", false, out, error);
   } else if (what == "net") {
@@ -243,7 +242,7 @@ bool build_set(const Args& args, SetRequest* out, std::string* error) {
   }
   if (!ok) return false;
   if (w.size() > words) return (*error = "unexpected " + w[words]), false;
-  if (out->edits.empty() && out->extra.empty() && !out->wants_new_password)
+  if (out->edits.empty() && !out->wants_new_password)
     return (*error = "set " + what + ": nothing to set (stationctl set " + what + " --help)"),
            false;
   return true;
@@ -271,26 +270,6 @@ bool read_text_file(const std::string& path, std::string* text, std::string* err
 // Quotes a value that would read ambiguously in a diff line.
 std::string shown(const std::string& value) {
   return value.empty() || value.find(' ') != std::string::npos ? json_quote(value) : value;
-}
-
-bool parse_hex(const std::vector<std::string>& words, std::vector<unsigned char>* bytes) {
-  std::string digits;
-  for (std::size_t i = 1; i < words.size(); ++i)
-    for (char c : words[i])
-      if (c != ' ' && c != ':') digits.push_back(c);
-  if (digits.empty() || digits.size() % 2 != 0) return false;
-  const auto nibble = [](char c) {
-    return c >= '0' && c <= '9'   ? c - '0'
-           : c >= 'a' && c <= 'f' ? c - 'a' + 10
-           : c >= 'A' && c <= 'F' ? c - 'A' + 10
-                                  : -1;
-  };
-  for (std::size_t i = 0; i < digits.size(); i += 2) {
-    const int hi = nibble(digits[i]), lo = nibble(digits[i + 1]);
-    if (hi < 0 || lo < 0) return false;
-    bytes->push_back(static_cast<unsigned char>(hi * 16 + lo));
-  }
-  return true;
 }
 
 void print_frame(const ReplyFrame& f) {
@@ -328,15 +307,15 @@ int run_set(const Args& args) {
   if (set.wants_new_password) {
     if (!new_password(args.options.empty() ? "" : args.options[0].second, &fresh, &error))
       return fail(kExitUsage, error);
-    if (fresh.size() > kPasswordMax)
-      return fail(kExitUsage,
-                  "the new password is longer than 8 characters: the unit keeps 8, "
-                  "and the longer one would never log in");
+    const std::string keeps = std::to_string(name_password::kPasswordMax);
+    if (fresh.size() > name_password::kPasswordMax)
+      return fail(kExitUsage, "the new password is longer than " + keeps +
+                                  " characters: the unit keeps " + keeps +
+                                  ", and the longer one would never log in");
     if (fresh.find(' ') != std::string::npos)
       return fail(kExitUsage,
                   "the new password holds a space: the unit would read a login "
                   "with it as a user name and a password");
-    set.extra.push_back(text_request(9, fresh));
   }
   if (!login_password(args.password_file, &password, &error)) return fail(kExitUsage, error);
 
@@ -344,12 +323,14 @@ int run_set(const Args& args) {
   if (int st = open_session(args, password, &s)) return st;
   PortView current;
   current.port = args.port;
-  const unsigned parts = reads_for_edits(set.edits);
-  if (parts != 0)
-    if (int st = read_port(&s, args.port, parts, &current)) return st;
   EditPlan p;
   if (int st = plan(&s, args.port, &current, set.edits, false, &p)) return st;
-  p.requests.insert(p.requests.end(), set.extra.begin(), set.extra.end());
+  if (set.wants_new_password) {  // sub-command, text and its NUL
+    Request r{kNamePassword, {name_password::kPassword}};
+    r.data.insert(r.data.end(), fresh.begin(), fresh.end());
+    r.data.push_back(0);
+    p.requests.push_back(r);
+  }
   return send_changes(&s, args.port, p.requests);
 }
 
@@ -386,7 +367,8 @@ int run_apply(const Args& args, bool only_diff) {
   }
   if (int st = plan(&s, args.port, &current, edits, true, &p, file + ": ")) return st;
   for (const Request& r : p.requests)
-    if (r.code == 88 && !current.has_net) return fail(kExitRefused, eth0_only(s));
+    if (r.code == kNetAddress && !current.blocks[group::kIp].known)
+      return fail(kExitRefused, eth0_only(s));
   if (!p.requests.empty())
     if (int st = send_changes(&s, args.port, p.requests)) return st;
   PortView result;
@@ -400,11 +382,15 @@ int run_raw(const Args& args) {
   std::vector<unsigned char> bytes;
   if (!no_options(args, &error) || args.json)
     return fail(kExitUsage, args.json ? "--json is not an option of raw" : error);
-  if (!parse_hex(args.words, &bytes))
+  std::string hex;
+  for (std::size_t i = 1; i < args.words.size(); ++i) hex += args.words[i];
+  if (!parse_hex(hex, &bytes) || bytes.empty())
     return fail(kExitUsage,
                 "raw needs frames as an even number of hex digits, such as fffa2c5e00fff0");
+  const std::string most = std::to_string(kReceiveBufferSize);
   if (bytes.size() > static_cast<std::size_t>(kReceiveBufferSize))
-    return fail(kExitUsage, "more than 1024 bytes: the unit reads at most 1024 at once");
+    return fail(kExitUsage,
+                "more than " + most + " bytes: the unit reads at most " + most + " at once");
   if (!login_password(args.password_file, &password, &error)) return fail(kExitUsage, error);
 
   // The replies to expect, frame by frame as the unit's dispatcher cuts the buffer.

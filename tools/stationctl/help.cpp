@@ -1,10 +1,15 @@
-// The help texts, one per command level.
-#include <cstring>
+// The help texts, one per command level. The protocol's facts in them (the control port, the
+// baud rates, the command codes) come from its description: {port}, {bauds} and {codes} stand
+// for them.
+#include <cstdio>
 #include <string>
 
 #include "cli.h"
+#include "protocol/command_table.h"
 
 namespace {
+
+constexpr std::size_t kHelpWidth = 80;
 
 struct Help {
   const char* path;
@@ -26,7 +31,7 @@ constexpr Help kHelp[] = {
      "\n"
      "Options:\n"
      "  -H, --host ADDRESS       the unit (default 127.0.0.1)\n"
-     "      --tcp-port N         its control port (default 55960)\n"
+     "      --tcp-port N         its control port (default {port})\n"
      "  -u, --user NAME          log in as NAME (default: with the password alone)\n"
      "      --password-file FILE the password is the first line of FILE\n"
      "      --port 1|2           the serial port (default 1); selected before every command\n"
@@ -66,8 +71,7 @@ constexpr Help kHelp[] = {
      "Usage: stationctl set serial [--baud N] [--data-bits N] [--parity P] [--stop-bits N]\n"
      "                             [--flow F]\n"
      "Any of them, sent in one buffer.\n"
-     "  --baud N       300 600 1200 2400 4800 9600 19200 38400 57600 115200 230400\n"
-     "                 460800 500000 576000 921600\n"
+     "  --baud N       {bauds}\n"
      "  --data-bits N  5, 6, 7 or 8\n"
      "  --parity P     none, odd, even, mark or space\n"
      "  --stop-bits N  1 or 2\n"
@@ -129,13 +133,67 @@ constexpr Help kHelp[] = {
      "Sends the frames given in hex (spaces and colons allowed) in one buffer after the\n"
      "login, and prints each reply frame: its code, the command it answers, its data.\n"
      "The port is selected only when --port is given.\n"
-     "Example: stationctl raw fffa2c5e00fff0\n"},
+     "Example: stationctl raw fffa2c5e00fff0\n"
+     "\n"
+     "The codes the unit serves, each with the reply frames one request earns:\n"
+     "{codes}"},
 };
+
+// Words joined by spaces, wrapped under the column they start at.
+std::string wrapped(const std::vector<std::string>& words, std::size_t column) {
+  std::string out;
+  std::size_t at = column;
+  for (const std::string& w : words) {
+    if (!out.empty() && at + 1 + w.size() > kHelpWidth) {
+      out += "\n" + std::string(column, ' ');
+      at = column;
+    } else if (!out.empty()) {
+      out += " ";
+      ++at;
+    }
+    out += w;
+    at += w.size();
+  }
+  return out;
+}
+
+// Three to a line: code, name, the reply frames of a request the command table accepts.
+std::string code_list() {
+  static const unsigned char zeros[kReceiveBufferSize] = {};
+  std::string out;
+  int column = 0;
+  for (const CommandRow& row : kCommandRows) {
+    if (row.route == ChangeRoute::kNotServed) continue;
+    int length = 0;
+    while (length < kReceiveBufferSize && !request_length_ok(row, zeros, length)) ++length;
+    char cell[32];
+    std::snprintf(cell, sizeof cell, "  %3d %-15s %2d", row.code, row.name,
+                  reply_frames(row.code, zeros, length));
+    out += cell;
+    out += ++column % 3 == 0 ? "\n" : "  ";
+  }
+  return column % 3 == 0 ? out : out.substr(0, out.size() - 2) + "\n";
+}
+
+void replace(std::string* text, const std::string& name, const std::string& value) {
+  const std::size_t at = text->find(name);
+  if (at != std::string::npos) text->replace(at, name.size(), value);
+}
 
 }  // namespace
 
-const char* help_text(const std::string& path) {
-  for (const Help& h : kHelp)
-    if (path == h.path) return h.text;
-  return nullptr;
+std::string help_text(const std::string& path) {
+  for (const Help& h : kHelp) {
+    if (path != h.path) continue;
+    std::string text = h.text;
+    std::vector<std::string> rates;
+    for (uint32_t rate : kBaudRates) rates.push_back(std::to_string(rate));
+    const std::size_t bauds = text.find("{bauds}");
+    if (bauds != std::string::npos)
+      replace(&text, "{bauds}", wrapped(rates, bauds - text.rfind('\n', bauds) - 1));
+    replace(&text, "{port}", std::to_string(kControlPort));
+    replace(&text, "{codes}", code_list());
+    return text;
+  }
+  return "";
 }

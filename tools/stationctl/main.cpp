@@ -15,19 +15,44 @@ struct OptionDef {
 };
 
 constexpr OptionDef kOptions[] = {
-    {"host", 'H', true},         {"tcp-port", 0, true},      {"user", 'u', true},
-    {"password-file", 0, true},  {"port", 0, true},          {"timeout", 0, true},
-    {"help", 'h', false},        {"json", 0, false},         {"baud", 0, true},
-    {"data-bits", 0, true},      {"parity", 0, true},        {"stop-bits", 0, true},
-    {"flow", 0, true},           {"local-port", 0, true},    {"ip-filter", 0, true},
-    {"source-ip", 0, true},      {"max-connections", 0, true}, {"dest1-ip", 0, true},
-    {"dest1-port", 0, true},     {"dest2", 0, true},         {"dest2-ip", 0, true},
-    {"dest2-port", 0, true},     {"entry", 0, true},         {"enable", 0, true},
-    {"dest-port", 0, true},      {"begin-ip", 0, true},      {"end-ip", 0, true},
-    {"flag", 0, true},           {"timer", 0, true},         {"chars", 0, true},
-    {"max-bytes", 0, true},      {"name", 0, true},          {"location", 0, true},
-    {"contact", 0, true},        {"new-password-file", 0, true}, {"ip", 0, true},
-    {"gateway", 0, true},        {"netmask", 0, true},
+    {"host", 'H', true},
+    {"tcp-port", 0, true},
+    {"user", 'u', true},
+    {"password-file", 0, true},
+    {"port", 0, true},
+    {"timeout", 0, true},
+    {"help", 'h', false},
+    {"json", 0, false},
+    {"baud", 0, true},
+    {"data-bits", 0, true},
+    {"parity", 0, true},
+    {"stop-bits", 0, true},
+    {"flow", 0, true},
+    {"local-port", 0, true},
+    {"ip-filter", 0, true},
+    {"source-ip", 0, true},
+    {"max-connections", 0, true},
+    {"dest1-ip", 0, true},
+    {"dest1-port", 0, true},
+    {"dest2", 0, true},
+    {"dest2-ip", 0, true},
+    {"dest2-port", 0, true},
+    {"entry", 0, true},
+    {"enable", 0, true},
+    {"dest-port", 0, true},
+    {"begin-ip", 0, true},
+    {"end-ip", 0, true},
+    {"flag", 0, true},
+    {"timer", 0, true},
+    {"chars", 0, true},
+    {"max-bytes", 0, true},
+    {"name", 0, true},
+    {"location", 0, true},
+    {"contact", 0, true},
+    {"new-password-file", 0, true},
+    {"ip", 0, true},
+    {"gateway", 0, true},
+    {"netmask", 0, true},
 };
 
 const OptionDef* find_option(const std::string& name, char short_name) {
@@ -107,7 +132,8 @@ bool parse_args(int argc, char** argv, Args* args, std::string* error) {
       args->port = static_cast<int>(n);
       args->port_given = true;
     } else if (name == "timeout") {
-      if (!parse_number(value, 1, 3600, &n)) return (*error = "--timeout: 1 to 3600 seconds"), false;
+      if (!parse_number(value, 1, 3600, &n))
+        return (*error = "--timeout: 1 to 3600 seconds"), false;
       args->timeout_s = static_cast<int>(n);
     } else {
       args->options.emplace_back(name, value);
@@ -121,7 +147,7 @@ std::string help_path(const std::vector<std::string>& words) {
   std::string path, best;
   for (const std::string& w : words) {
     path += (path.empty() ? "" : " ") + w;
-    if (help_text(path)) best = path;
+    if (!help_text(path).empty()) best = path;
   }
   return best;
 }
@@ -138,11 +164,11 @@ int main(int argc, char** argv) {
   std::string error;
   if (!parse_args(argc, argv, &args, &error)) return fail(kExitUsage, error);
   if (args.help) {
-    std::fputs(help_text(help_path(args.words)), stdout);
+    std::fputs(help_text(help_path(args.words)).c_str(), stdout);
     return kExitOk;
   }
   if (args.words.empty()) {
-    std::fputs(help_text(""), stderr);
+    std::fputs(help_text("").c_str(), stderr);
     return kExitUsage;
   }
   const std::string& command = args.words[0];
