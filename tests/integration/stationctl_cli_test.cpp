@@ -296,7 +296,7 @@ TEST(StationctlUsage, HelpOnEveryLevelAndUsageWithoutACommand) {
     EXPECT_EQ(r.out.find('{'), std::string::npos) << r.out;  // every fact filled in
   }
   // The facts the help takes from the protocol's description.
-  EXPECT_NE(stationctl({"--help"}).out.find("(default " + std::to_string(kControlTcpPort) + ")"),
+  EXPECT_NE(stationctl({"--help"}).out.find("(default " + std::to_string(kControlPort) + ")"),
             std::string::npos);
   EXPECT_NE(stationctl({"set", "serial", "--help"}).out.find("300 600 1200"), std::string::npos);
   EXPECT_NE(stationctl({"raw", "--help"}).out.find("96 get-all         15"), std::string::npos);
