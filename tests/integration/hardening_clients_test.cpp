@@ -14,11 +14,11 @@
 #include <random>
 #include <string>
 
-#include "commands_support.h"
+#include "support/sim_harness.h"
 
 namespace {
 
-const std::string k300Baud = bytes({0x00, 0x00, 0x01, 0x2C});
+const std::string k300Baud("\0\0\x01\x2C", 4);
 
 // Open descriptors of a process; with sockets, also true when one of them is a socket.
 int fd_count(pid_t pid, bool* has_socket = nullptr) {
@@ -52,14 +52,15 @@ pid_t daemon_pid(pid_t simulator) {
   return -1;
 }
 
-class MisbehavingClientsTest : public CommandsTest {
+class MisbehavingClientsTest : public SimulatorTest {
  protected:
-  // A new client logs in and sets 300 baud: the exact reply, and station.ini holds it.
+  // A new client logs in and sets 300 baud: the exact reply, and station.ini holds it. The
+  // caller's clients must be gone: the daemon serves one at a time.
   void expect_served() {
-    client_.reset();  // one client at a time: the old one must go first
     ASSERT_TRUE(sim_->running());
-    client_ = greeted_client(kEth0Address, true);
-    EXPECT_EQ(ask(frame(1, k300Baud), 10), reply(1, k300Baud));
+    auto client = greeted_client(kEth0Address, true);
+    ASSERT_TRUE(client->send(frame(1, k300Baud)));
+    EXPECT_EQ(client->read(10), reply(1, k300Baud));
     EXPECT_NE(section("COM1").find("com_baud_rate=300\n"), std::string::npos) << ini();
   }
 };
