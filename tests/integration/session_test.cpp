@@ -37,26 +37,6 @@ TEST_F(SimulatorTest, SecondClientWaitsInTheBacklogAndStartsAfresh) {
   EXPECT_EQ(second.read(7), error_reply(97));
 }
 
-TEST_F(SimulatorTest, ClientsLeavingMidAnswerDoNotHurtTheDaemon) {
-  ASSERT_TRUE(start_simulator());
-  const std::string request = frames(1, 146);  // 1022 bytes, 1022 bytes of answer
-  for (int way = 0; way < 3; ++way) {
-    SCOPED_TRACE(way);
-    auto client = greeted_client();
-    ASSERT_TRUE(client->send(request));
-    if (way == 1) {
-      ASSERT_TRUE(client->wait_taken());
-    } else if (way == 2) {
-      EXPECT_EQ(client->read(100).size(), 100u);
-    }
-    const linger reset{1, 0};  // close with a reset, not a polite end
-    setsockopt(client->fd(), SOL_SOCKET, SO_LINGER, &reset, sizeof reset);
-    client->close();
-  }
-  auto client = greeted_client(kEth0Address, true);
-  EXPECT_TRUE(sim_->running());
-}
-
 TEST_F(SimulatorTest, ClientThatStopsReadingIsDroppedAfterTheSendTimeOut) {
   // Small socket buffers in this namespace, so the daemon's send blocks after a few KB.
   for (const char* sysctl : {"tcp_rmem", "tcp_wmem"})
