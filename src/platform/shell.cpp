@@ -5,6 +5,7 @@
 
 #include <cstdio>
 #include <cstdlib>
+#include <cstring>
 
 #include "platform/device_root.h"
 #include "platform/root.h"
@@ -25,6 +26,15 @@ const char* missing_stand_in() {
   return nullptr;
 }
 
+// Whether the shell will look in ROOT/bin first: checked apart from the routine that puts it
+// there, so that no single slip in one place sends a command to the PC's own programs.
+bool root_bin_leads_path() {
+  const RootedPath bin = rooted("/bin");
+  const char* path = std::getenv("PATH");
+  const std::size_t n = std::strlen(bin.c_str());
+  return path && std::strncmp(path, bin.c_str(), n) == 0 && (path[n] == ':' || path[n] == '\0');
+}
+
 }  // namespace
 
 int run_shell(const char* command) {
@@ -36,7 +46,7 @@ int run_shell(const char* command) {
   }
   // Checked at every call: a test or tool may have set the root without preparing it, or
   // PATH may have been changed since.
-  if (put_root_bin_first_on_path() != 0) {
+  if (put_root_bin_first_on_path() != 0 || !root_bin_leads_path()) {
     std::fprintf(stderr, "run_shell: refused: cannot put %s/bin first on PATH\n", root_dir());
     return -1;
   }
