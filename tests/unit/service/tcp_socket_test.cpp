@@ -1,18 +1,34 @@
+// The control service's sockets on loopback, and in a network namespace for the interface
+// lookups: what each call gives when the peer or the descriptor fails, and a control loop
+// that keeps serving, and forgets a login, after its clients failed it.
 #include "service/tcp_socket.h"
 
 #include <arpa/inet.h>
 #include <gtest/gtest.h>
 #include <poll.h>
 #include <sched.h>
+#include <signal.h>
+#include <sys/socket.h>
 #include <sys/wait.h>
 #include <unistd.h>
 
+#include <cerrno>
 #include <cstdlib>
+#include <cstring>
+#include <functional>
+#include <string>
 #include <vector>
+
+#include "platform/device_root.h"
+#include "platform/root.h"
+#include "service/control_loop.h"
+#include "storage/eeprom_map.h"
+#include "support/fake_i2c.h"
+#include "support/temp_dir.h"
 
 namespace {
 
-using namespace testing::internal;  // CaptureStdout and friends
+using namespace std::string_literals;
 
 uint16_t local_port(int skt) {
   sockaddr_in sin{};
@@ -21,54 +37,119 @@ uint16_t local_port(int skt) {
   return ntohs(sin.sin_port);
 }
 
-bool wait_for(int skt, short events) {
+bool ready(int skt, short events) {
   pollfd p{skt, events, 0};
   return poll(&p, 1, 5000) == 1;
 }
 
-// A loopback listener with one client connecting to it, not yet accepted.
-struct Pair {
-  int server = tcp_server_make_skt(kNoInterface, 0, 1);
-  int client = tcp_client_make_skt(kNoInterface, htonl(INADDR_LOOPBACK), local_port(server));
-  ~Pair() { close(server), close(client); }
-};
+// A blocking loopback client that waits at most two seconds for data; it retries while the
+// listener is not there yet.
+int connected(uint16_t port) {
+  const int s = socket(AF_INET, SOCK_STREAM, 0);
+  const timeval wait{2, 0};
+  setsockopt(s, SOL_SOCKET, SO_RCVTIMEO, &wait, sizeof wait);
+  sockaddr_in to{};
+  to.sin_family = AF_INET;
+  to.sin_port = htons(port);
+  to.sin_addr.s_addr = htonl(INADDR_LOOPBACK);
+  for (int i = 0; i < 100 && connect(s, reinterpret_cast<sockaddr*>(&to), sizeof to) != 0; ++i)
+    usleep(20000);
+  return s;
+}
 
-TEST(TcpSocket, LoopbackServerAcceptsPollingAndSendsGuarded) {
-  Pair pair;
-  CaptureStdout();
-  CaptureStderr();
-  const int idle = tcp_server_make_skt(kNoInterface, 0, 1);
-  EXPECT_EQ(tcp_server_accept(idle, nullptr, nullptr, 1), -1);  // nothing pending: silent
-  EXPECT_EQ(tcp_server_make_skt(kNoInterface, local_port(pair.server), 1), -1);  // port in use
-  EXPECT_EQ(GetCapturedStderr().rfind("tcp server bind error: ", 0), 0u);
-  EXPECT_EQ(GetCapturedStdout(), "");
+std::string received(int s, std::size_t n) {
+  std::string got(n, '\0');
+  std::size_t have = 0;
+  for (ssize_t k; have < n && (k = recv(s, got.data() + have, n - have, 0)) > 0;) have += k;
+  return got.substr(0, have);
+}
 
-  ASSERT_TRUE(wait_for(pair.client, POLLOUT) && wait_for(pair.server, POLLIN));
+// Closes with a reset instead of an orderly end.
+void reset(int s) {
+  const linger now{1, 0};
+  setsockopt(s, SOL_SOCKET, SO_LINGER, &now, sizeof now);
+  close(s);
+}
+
+TEST(TcpSocket, EachFaultOfPeerOrDescriptorGivesItsResultAndWords) {
+  signal(SIGPIPE, SIG_IGN);  // as the daemon does
+  const int server = tcp_server_make_skt(kNoInterface, 0, 1);
+  const uint16_t port = local_port(server);
+  const int client = connected(port);
   uint32_t addr = 0;
-  uint16_t port = 0;
-  CaptureStdout();
-  const int conn = tcp_server_accept(pair.server, &addr, &port, 1);
-  EXPECT_EQ(GetCapturedStdout(), "tcp server accept ok\n");
+  uint16_t peer_port = 0;
+  testing::internal::CaptureStdout();
+  const int conn = tcp_server_accept(server, &addr, &peer_port, 0);
+  EXPECT_EQ(testing::internal::GetCapturedStdout(), "tcp server accept ok\n");
   EXPECT_EQ(addr, htonl(INADDR_LOOPBACK));
-  EXPECT_EQ(ntohs(port), local_port(pair.client));
-
-  char buf[8] = {};
-  EXPECT_EQ(chk_send(pair.client, "ab", -1), -1);
-  EXPECT_EQ(chk_send(pair.client, "hello", 5), 5);
-  ASSERT_TRUE(wait_for(conn, POLLIN));
-  EXPECT_EQ(chk_recv(conn, buf, sizeof buf), 5);  // nothing of the refused send arrived
-  EXPECT_EQ(socket_eth_index(conn), -1);           // loopback is not eth0
+  EXPECT_EQ(ntohs(peer_port), local_port(client));
+  timeval limit{};
+  socklen_t size = sizeof limit;
+  getsockopt(conn, SOL_SOCKET, SO_SNDTIMEO, &limit, &size);
+  EXPECT_EQ(limit.tv_sec, kControlSendTimeoutSec);
+  char buffer[8];
+  EXPECT_EQ(chk_send(client, "hello", 5), 5);
+  EXPECT_EQ(chk_recv(conn, buffer, sizeof buffer), 5);
+  EXPECT_EQ(socket_eth_index(conn), -1);  // loopback is not eth0
   EXPECT_EQ(get_eth_addr(conn, 4) | get_eth_addr(conn, -1), 0u);
   EXPECT_EQ(eth_is_up(conn, 7), 1);
 
-  // A lone urgent byte is an exceptional condition with nothing readable.
-  ASSERT_EQ(send(pair.client, "!", 1, MSG_OOB), 1);
-  ASSERT_TRUE(wait_for(conn, POLLPRI));
-  CaptureStdout();
-  EXPECT_EQ(tcp_server_accept(conn, nullptr, nullptr, 1), -2);
-  EXPECT_EQ(GetCapturedStdout(), "accept: get a exception\n");
-
-  close(idle), close(conn);
+  // A second connection whose peer stops reading: small buffers and a send time-out of 1 s.
+  const int stalled = connected(port);
+  const int stuck = tcp_server_accept(server, nullptr, nullptr, 1);
+  const int small = 4096;
+  setsockopt(stalled, SOL_SOCKET, SO_RCVBUF, &small, sizeof small);
+  setsockopt(stuck, SOL_SOCKET, SO_SNDBUF, &small, sizeof small);
+  const std::vector<char> block(65536, 'x');
+  const struct {
+    const char* fault;
+    std::function<int()> call;
+    int result;
+    std::string out, err;
+  } faults[] = {
+      {"no connection pending", [&] { return tcp_server_accept(server, nullptr, nullptr, 1); }, -1,
+       "", ""},
+      {"port in use", [&] { return tcp_server_make_skt(kNoInterface, port, 1); }, -1, "",
+       "tcp server bind error: "s + std::strerror(EADDRINUSE) + "\n"},
+      {"negative length", [&] { return chk_send(client, "ab", -1); }, -1, "", ""},
+      {"negative descriptor", [&] { return chk_send(-1, "ab", 2) + chk_recv(-1, buffer, 1); }, -2,
+       "", ""},
+      {"urgent byte alone",
+       [&] {
+         send(client, "!", 1, MSG_OOB);
+         return ready(conn, POLLPRI) ? tcp_server_accept(conn, nullptr, nullptr, 1) : 0;
+       },
+       -2, "accept: get a exception\n", ""},
+      {"peer stopped reading",
+       [&] {
+         tcp_set_send_timeout(stuck, 1);
+         int sent = 0;
+         for (int i = 0; i < 100 && sent >= 0; ++i) sent = chk_send(stuck, block.data(), 65536);
+         return errno == EAGAIN ? sent : 0;
+       },
+       -1, "", ""},
+      {"peer reset",
+       [&] {
+         reset(client);
+         return ready(conn, POLLIN) ? chk_recv(conn, buffer, sizeof buffer) : 0;
+       },
+       -1, "", ""},
+      {"send after a reset", [&] { return chk_send(conn, "x", 1); }, -1, "", ""},
+      {"closed descriptor",
+       [&] {
+         close(conn);
+         return chk_recv(conn, buffer, 1);
+       },
+       -1, "", ""},
+  };
+  for (const auto& f : faults) {
+    testing::internal::CaptureStdout();
+    testing::internal::CaptureStderr();
+    EXPECT_EQ(f.call(), f.result) << f.fault;
+    EXPECT_EQ(testing::internal::GetCapturedStdout(), f.out) << f.fault;
+    EXPECT_EQ(testing::internal::GetCapturedStderr(), f.err) << f.fault;
+  }
+  for (int s : {server, stalled, stuck}) close(s);
 }
 
 // In a network namespace of its own (the PC's eth0 is never asked): a veth pair eth0/eth1
@@ -76,7 +157,7 @@ TEST(TcpSocket, LoopbackServerAcceptsPollingAndSendsGuarded) {
 TEST(TcpSocket, InterfaceLookupsInOwnNamespace) {
   int fds[2];
   ASSERT_EQ(pipe(fds), 0);
-  fflush(nullptr);
+  std::fflush(nullptr);
   const pid_t child = fork();
   if (child == 0) {
     alarm(20);
@@ -91,10 +172,16 @@ TEST(TcpSocket, InterfaceLookupsInOwnNamespace) {
     const int client = tcp_client_make_skt(1, get_eth_addr(s, 0), local_port(server));
     uint32_t peer = 0;
     const int conn = tcp_server_accept(server, &peer, nullptr, 0);
-    const uint32_t r[] = {get_eth_addr(s, 0), get_eth_addr(s, 1), get_eth_addr(s, 2),
-                          uint32_t(eth_is_up(s, 0)), uint32_t(eth_is_up(s, 2)),
-                          uint32_t(eth_is_up(s, 3)), socket_local_addr(server), peer,
-                          uint32_t(socket_eth_index(conn)), uint32_t(socket_eth_index(client))};
+    const uint32_t r[] = {get_eth_addr(s, 0),
+                          get_eth_addr(s, 1),
+                          get_eth_addr(s, 2),
+                          uint32_t(eth_is_up(s, 0)),
+                          uint32_t(eth_is_up(s, 2)),
+                          uint32_t(eth_is_up(s, 3)),
+                          socket_local_addr(server),
+                          peer,
+                          uint32_t(socket_eth_index(conn)),
+                          uint32_t(socket_eth_index(client))};
     _exit(write(fds[1], r, sizeof r) == sizeof r ? 0 : 79);
   }
   close(fds[1]);
@@ -109,6 +196,53 @@ TEST(TcpSocket, InterfaceLookupsInOwnNamespace) {
   // addresses of eth0..eth2; eth0 up, eth2 down, eth3 missing; server bound to eth0; client
   // bound to eth1; the accepted side is on eth0, the client's side is not.
   EXPECT_EQ(r, (std::vector<uint32_t>{eth0, eth1, 0, 1, 0, 0, eth0, eth1, 1, uint32_t(-1)}));
+}
+
+// The real control loop in a child. Clients that reset after logging in, reset before reading
+// their answer, or leave at once are dropped; the next client is greeted anew and is not
+// logged in, and a correct client is served.
+TEST(ControlLoop, DropsFailingClientsAndForgetsTheirLogin) {
+  const std::string login = "\xFF\xFA\x2C\x00secret\xFF\xF0"s,
+                    login_ok = "\xFF\xFA\x2C\x64S\xFF\xF0"s;
+  const std::string query = "\xFF\xFA\x2C\x01\0\0\0\0\xFF\xF0"s,
+                    refused = "\xFF\xFA\x2C\xB4\x01\xFF\xF0"s;
+  TempDir dir;
+  ASSERT_EQ(prepare_device_root(dir.path().c_str()), 0);
+  FakeI2c chip;
+  set_eePassword("secret\0\0");
+  const int probe = tcp_server_make_skt(kNoInterface, 0, 1);
+  const uint16_t port = local_port(probe);
+  close(probe);
+  const pid_t child = fork();
+  ASSERT_GE(child, 0);
+  if (child == 0) {
+    std::freopen("/dev/null", "w", stdout);
+    signal(SIGPIPE, SIG_IGN);
+    control_session_loop(static_cast<PortTable*>(std::calloc(1, sizeof(PortTable))), port);
+    _exit(1);
+  }
+  int s = connected(port);
+  EXPECT_EQ(received(s, 2), "  ");
+  send(s, login.data(), login.size(), 0);
+  EXPECT_EQ(received(s, login_ok.size()), login_ok);
+  reset(s);
+  s = connected(port);
+  EXPECT_EQ(received(s, 2), "  ");
+  send(s, login.data(), login.size(), 0);
+  reset(s);
+  close(connected(port));
+  s = connected(port);
+  EXPECT_EQ(received(s, 2), "  ");
+  send(s, query.data(), query.size(), 0);
+  EXPECT_EQ(received(s, refused.size()), refused);
+  send(s, login.data(), login.size(), 0);
+  EXPECT_EQ(received(s, login_ok.size()), login_ok);
+  close(s);
+  int status = 0;
+  EXPECT_EQ(waitpid(child, &status, WNOHANG), 0);  // still serving
+  kill(child, SIGKILL);
+  waitpid(child, &status, 0);
+  set_root(nullptr);
 }
 
 }  // namespace
