@@ -2,14 +2,15 @@
 // on the fake chip with one fault, and what the call gives, prints, sends and leaves.
 #include <fcntl.h>
 #include <gtest/gtest.h>
-#include <poll.h>
 #include <sys/stat.h>
-#include <sys/wait.h>
 #include <unistd.h>
 
+#include <atomic>
+#include <chrono>
 #include <cstring>
 #include <map>
 #include <string>
+#include <thread>
 
 #include "platform/root.h"
 #include "storage/eeprom_device.h"
@@ -75,38 +76,29 @@ TEST(Eeprom, RoutinesAndFieldsGiveWhatTheirTableSaysUnderEachFault) {
     std::memset(buffer, 0xAA, sizeof buffer);
 
     if (row[4] == "exit") {
-      const pid_t child = fork();
-      if (child == 0) {
-        std::freopen(dir.file("out").c_str(), "w", stdout);
-        call(row, buffer);
-        _exit(0);
-      }
-      int status = 0;
-      waitpid(child, &status, 0);
-      EXPECT_TRUE(WIFEXITED(status) && WEXITSTATUS(status) == 255) << status;
-      EXPECT_EQ(read_file(dir.file("out")), printed);
+      const ChildRun child = in_child([&] { return std::to_string(call(row, buffer)); });
+      EXPECT_EQ(child.status, 255);
+      EXPECT_EQ(child.out, printed);
       EXPECT_FALSE(file_exists(lock));
       continue;
     }
-    // A held lock: this process makes it, a child removes it after 100 ms, having said so.
-    int releasing[2] = {-1, -1};
-    pid_t holder = -1;
+    // A held lock: this process makes it, a thread removes it after 100 ms, having said so.
+    std::atomic<bool> released = false;
+    std::thread holder;
     if (fault == "held") {
-      ASSERT_EQ(pipe(releasing), 0);
       close(open(lock.c_str(), O_CREAT | O_EXCL | O_RDONLY, 0600));
-      if ((holder = fork()) == 0) {
-        usleep(100000);
-        _exit(write(releasing[1], "x", 1) == 1 && unlink(lock.c_str()) == 0 ? 0 : 1);
-      }
+      holder = std::thread([&] {
+        std::this_thread::sleep_for(std::chrono::milliseconds(100));
+        released = true;
+        unlink(lock.c_str());
+      });
     }
     testing::internal::CaptureStdout();
     const int result = call(row, buffer);
     EXPECT_EQ(testing::internal::GetCapturedStdout(), printed);
-    if (holder > 0) {
-      pollfd word{releasing[0], POLLIN, 0};
-      EXPECT_EQ(poll(&word, 1, 0), 1) << "the call did not wait for the lock";
-      waitpid(holder, nullptr, 0);
-      close(releasing[0]), close(releasing[1]);
+    if (holder.joinable()) {
+      EXPECT_TRUE(released) << "the call did not wait for the lock";
+      holder.join();
     }
     EXPECT_EQ(row[4].value_or(std::to_string(result)), std::to_string(result));
     std::string sent = row[6].value_or(fake.transfers);
