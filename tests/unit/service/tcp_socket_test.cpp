@@ -15,7 +15,6 @@
 #include <cerrno>
 #include <cstdlib>
 #include <cstring>
-#include <functional>
 #include <string>
 #include <vector>
 
@@ -29,6 +28,10 @@
 namespace {
 
 using namespace std::string_literals;
+using testing::internal::CaptureStderr;
+using testing::internal::CaptureStdout;
+using testing::internal::GetCapturedStderr;
+using testing::internal::GetCapturedStdout;
 
 uint16_t local_port(int skt) {
   sockaddr_in sin{};
@@ -57,10 +60,13 @@ int connected(uint16_t port) {
   return s;
 }
 
-std::string received(int s, std::size_t n) {
-  std::string got(n, '\0');
+// Sends request and gives what arrives up to `expected`'s length.
+std::string exchange(int s, const std::string& request, std::size_t expected) {
+  send(s, request.data(), request.size(), 0);
+  std::string got(expected, '\0');
   std::size_t have = 0;
-  for (ssize_t k; have < n && (k = recv(s, got.data() + have, n - have, 0)) > 0;) have += k;
+  for (ssize_t k; have < expected && (k = recv(s, got.data() + have, expected - have, 0)) > 0;)
+    have += k;
   return got.substr(0, have);
 }
 
@@ -75,12 +81,13 @@ TEST(TcpSocket, EachFaultOfPeerOrDescriptorGivesItsResultAndWords) {
   signal(SIGPIPE, SIG_IGN);  // as the daemon does
   const int server = tcp_server_make_skt(kNoInterface, 0, 1);
   const uint16_t port = local_port(server);
+  EXPECT_EQ(tcp_server_accept(server, nullptr, nullptr, 1), -1);  // nothing pending: silent
   const int client = connected(port);
   uint32_t addr = 0;
   uint16_t peer_port = 0;
-  testing::internal::CaptureStdout();
+  CaptureStdout();
   const int conn = tcp_server_accept(server, &addr, &peer_port, 0);
-  EXPECT_EQ(testing::internal::GetCapturedStdout(), "tcp server accept ok\n");
+  EXPECT_EQ(GetCapturedStdout(), "tcp server accept ok\n");
   EXPECT_EQ(addr, htonl(INADDR_LOOPBACK));
   EXPECT_EQ(ntohs(peer_port), local_port(client));
   timeval limit{};
@@ -94,118 +101,73 @@ TEST(TcpSocket, EachFaultOfPeerOrDescriptorGivesItsResultAndWords) {
   EXPECT_EQ(get_eth_addr(conn, 4) | get_eth_addr(conn, -1), 0u);
   EXPECT_EQ(eth_is_up(conn, 7), 1);
 
-  // A second connection whose peer stops reading: small buffers and a send time-out of 1 s.
-  const int stalled = connected(port);
-  const int stuck = tcp_server_accept(server, nullptr, nullptr, 1);
+  CaptureStderr();
+  EXPECT_EQ(tcp_server_make_skt(kNoInterface, port, 1), -1);
+  EXPECT_EQ(GetCapturedStderr(), "tcp server bind error: "s + std::strerror(EADDRINUSE) + "\n");
+  EXPECT_EQ(chk_send(client, "ab", -1) + chk_send(-1, "ab", 2) + chk_recv(-1, buffer, 1), -3);
+  // A lone urgent byte is an exceptional condition with nothing to accept.
+  send(client, "!", 1, MSG_OOB);
+  ASSERT_TRUE(ready(conn, POLLPRI));
+  CaptureStdout();
+  EXPECT_EQ(tcp_server_accept(conn, nullptr, nullptr, 1), -2);
+  EXPECT_EQ(GetCapturedStdout(), "accept: get a exception\n");
+  // A peer that stops reading: small buffers, and a send time-out of one second.
+  const int stalled = connected(port), stuck = tcp_server_accept(server, nullptr, nullptr, 1);
   const int small = 4096;
   setsockopt(stalled, SOL_SOCKET, SO_RCVBUF, &small, sizeof small);
   setsockopt(stuck, SOL_SOCKET, SO_SNDBUF, &small, sizeof small);
+  ASSERT_EQ(tcp_set_send_timeout(stuck, 1), 0);
   const std::vector<char> block(65536, 'x');
-  const struct {
-    const char* fault;
-    std::function<int()> call;
-    int result;
-    std::string out, err;
-  } faults[] = {
-      {"no connection pending", [&] { return tcp_server_accept(server, nullptr, nullptr, 1); }, -1,
-       "", ""},
-      {"port in use", [&] { return tcp_server_make_skt(kNoInterface, port, 1); }, -1, "",
-       "tcp server bind error: "s + std::strerror(EADDRINUSE) + "\n"},
-      {"negative length", [&] { return chk_send(client, "ab", -1); }, -1, "", ""},
-      {"negative descriptor", [&] { return chk_send(-1, "ab", 2) + chk_recv(-1, buffer, 1); }, -2,
-       "", ""},
-      {"urgent byte alone",
-       [&] {
-         send(client, "!", 1, MSG_OOB);
-         return ready(conn, POLLPRI) ? tcp_server_accept(conn, nullptr, nullptr, 1) : 0;
-       },
-       -2, "accept: get a exception\n", ""},
-      {"peer stopped reading",
-       [&] {
-         tcp_set_send_timeout(stuck, 1);
-         int sent = 0;
-         for (int i = 0; i < 100 && sent >= 0; ++i) sent = chk_send(stuck, block.data(), 65536);
-         return errno == EAGAIN ? sent : 0;
-       },
-       -1, "", ""},
-      {"peer reset",
-       [&] {
-         reset(client);
-         return ready(conn, POLLIN) ? chk_recv(conn, buffer, sizeof buffer) : 0;
-       },
-       -1, "", ""},
-      {"send after a reset", [&] { return chk_send(conn, "x", 1); }, -1, "", ""},
-      {"closed descriptor",
-       [&] {
-         close(conn);
-         return chk_recv(conn, buffer, 1);
-       },
-       -1, "", ""},
-  };
-  for (const auto& f : faults) {
-    testing::internal::CaptureStdout();
-    testing::internal::CaptureStderr();
-    EXPECT_EQ(f.call(), f.result) << f.fault;
-    EXPECT_EQ(testing::internal::GetCapturedStdout(), f.out) << f.fault;
-    EXPECT_EQ(testing::internal::GetCapturedStderr(), f.err) << f.fault;
-  }
+  int sent = 0;
+  for (int i = 0; i < 100 && sent >= 0; ++i) sent = chk_send(stuck, block.data(), 65536);
+  EXPECT_EQ(sent, -1);
+  EXPECT_EQ(errno, EAGAIN);
+  // A peer that resets, then a closed descriptor.
+  reset(client);
+  ASSERT_TRUE(ready(conn, POLLIN));
+  EXPECT_EQ(chk_recv(conn, buffer, sizeof buffer), -1);
+  EXPECT_EQ(chk_send(conn, "x", 1), -1);
+  close(conn);
+  EXPECT_EQ(chk_recv(conn, buffer, 1), -1);
   for (int s : {server, stalled, stuck}) close(s);
 }
 
 // In a network namespace of its own (the PC's eth0 is never asked): a veth pair eth0/eth1
-// with addresses, and eth2, down and without address. The child reports through a pipe.
+// with addresses, and eth2, down and without address.
 TEST(TcpSocket, InterfaceLookupsInOwnNamespace) {
-  int fds[2];
-  ASSERT_EQ(pipe(fds), 0);
-  std::fflush(nullptr);
-  const pid_t child = fork();
-  if (child == 0) {
-    alarm(20);
+  const ChildRun child = in_child([] {
     if (unshare(CLONE_NEWNET) != 0) _exit(77);
     if (std::system("ip link set lo up && ip link add eth0 type veth peer name eth1 &&"
                     " ip link add eth2 type veth peer name peer2 &&"
                     " ip addr add 10.77.0.1/24 dev eth0 && ip addr add 10.77.1.1/24 dev eth1 &&"
-                    " ip link set eth0 up && ip link set eth1 up") != 0)
+                    " ip link set eth0 up && ip link set eth1 up"))
       _exit(78);
     const int s = socket(AF_INET, SOCK_STREAM, 0);
     const int server = tcp_server_make_skt(0, 0, 1);
     const int client = tcp_client_make_skt(1, get_eth_addr(s, 0), local_port(server));
     uint32_t peer = 0;
     const int conn = tcp_server_accept(server, &peer, nullptr, 0);
-    const uint32_t r[] = {get_eth_addr(s, 0),
-                          get_eth_addr(s, 1),
-                          get_eth_addr(s, 2),
-                          uint32_t(eth_is_up(s, 0)),
-                          uint32_t(eth_is_up(s, 2)),
-                          uint32_t(eth_is_up(s, 3)),
-                          socket_local_addr(server),
-                          peer,
-                          uint32_t(socket_eth_index(conn)),
-                          uint32_t(socket_eth_index(client))};
-    _exit(write(fds[1], r, sizeof r) == sizeof r ? 0 : 79);
-  }
-  close(fds[1]);
-  std::vector<uint32_t> r(10);
-  const bool got = read(fds[0], r.data(), 40) == 40;
-  close(fds[0]);
-  int status = 0;
-  waitpid(child, &status, 0);
-  if (WIFEXITED(status) && WEXITSTATUS(status) == 77) GTEST_SKIP() << "no network namespace";
-  ASSERT_TRUE(got) << "child status " << status;
-  const uint32_t eth0 = inet_addr("10.77.0.1"), eth1 = inet_addr("10.77.1.1");
-  // addresses of eth0..eth2; eth0 up, eth2 down, eth3 missing; server bound to eth0; client
-  // bound to eth1; the accepted side is on eth0, the client's side is not.
-  EXPECT_EQ(r, (std::vector<uint32_t>{eth0, eth1, 0, 1, 0, 0, eth0, eth1, 1, uint32_t(-1)}));
+    std::string out;
+    for (uint32_t a : {get_eth_addr(s, 0), get_eth_addr(s, 1), get_eth_addr(s, 2),
+                       socket_local_addr(server), peer})
+      out += std::string(inet_ntoa(in_addr{a})) + " ";
+    for (int i : {eth_is_up(s, 0), eth_is_up(s, 2), eth_is_up(s, 3), socket_eth_index(conn),
+                  socket_eth_index(client)})
+      out += std::to_string(i) + " ";
+    return out;
+  });
+  if (child.status == 77) GTEST_SKIP() << "no network namespace";
+  // eth0..eth2's addresses; the server bound to eth0, the client to eth1; eth0 up, eth2 down,
+  // eth3 missing; the accepted side is on eth0, the client's side is not.
+  EXPECT_EQ(child.out,
+            "tcp server accept ok\n10.77.0.1 10.77.1.1 0.0.0.0 10.77.0.1 10.77.1.1 1 0 0 1 -1 ");
 }
 
 // The real control loop in a child. Clients that reset after logging in, reset before reading
 // their answer, or leave at once are dropped; the next client is greeted anew and is not
 // logged in, and a correct client is served.
 TEST(ControlLoop, DropsFailingClientsAndForgetsTheirLogin) {
-  const std::string login = "\xFF\xFA\x2C\x00secret\xFF\xF0"s,
-                    login_ok = "\xFF\xFA\x2C\x64S\xFF\xF0"s;
-  const std::string query = "\xFF\xFA\x2C\x01\0\0\0\0\xFF\xF0"s,
-                    refused = "\xFF\xFA\x2C\xB4\x01\xFF\xF0"s;
+  const std::string login = "\xFF\xFA\x2C\x00secret\xFF\xF0"s, ok = "\xFF\xFA\x2C\x64S\xFF\xF0"s;
   TempDir dir;
   ASSERT_EQ(prepare_device_root(dir.path().c_str()), 0);
   FakeI2c chip;
@@ -214,7 +176,6 @@ TEST(ControlLoop, DropsFailingClientsAndForgetsTheirLogin) {
   const uint16_t port = local_port(probe);
   close(probe);
   const pid_t child = fork();
-  ASSERT_GE(child, 0);
   if (child == 0) {
     std::freopen("/dev/null", "w", stdout);
     signal(SIGPIPE, SIG_IGN);
@@ -222,26 +183,22 @@ TEST(ControlLoop, DropsFailingClientsAndForgetsTheirLogin) {
     _exit(1);
   }
   int s = connected(port);
-  EXPECT_EQ(received(s, 2), "  ");
-  send(s, login.data(), login.size(), 0);
-  EXPECT_EQ(received(s, login_ok.size()), login_ok);
+  EXPECT_EQ(exchange(s, "", 2), "  ");
+  EXPECT_EQ(exchange(s, login, ok.size()), ok);
   reset(s);
   s = connected(port);
-  EXPECT_EQ(received(s, 2), "  ");
-  send(s, login.data(), login.size(), 0);
+  EXPECT_EQ(exchange(s, login, 2), "  ");
   reset(s);
   close(connected(port));
   s = connected(port);
-  EXPECT_EQ(received(s, 2), "  ");
-  send(s, query.data(), query.size(), 0);
-  EXPECT_EQ(received(s, refused.size()), refused);
-  send(s, login.data(), login.size(), 0);
-  EXPECT_EQ(received(s, login_ok.size()), login_ok);
+  EXPECT_EQ(exchange(s, "", 2), "  ");
+  // Refused before a login: code 1 answered with error code 180.
+  EXPECT_EQ(exchange(s, "\xFF\xFA\x2C\x01\0\0\0\0\xFF\xF0"s, 7), "\xFF\xFA\x2C\xB4\x01\xFF\xF0"s);
+  EXPECT_EQ(exchange(s, login, ok.size()), ok);
   close(s);
-  int status = 0;
-  EXPECT_EQ(waitpid(child, &status, WNOHANG), 0);  // still serving
+  EXPECT_EQ(waitpid(child, nullptr, WNOHANG), 0);  // still serving
   kill(child, SIGKILL);
-  waitpid(child, &status, 0);
+  waitpid(child, nullptr, 0);
   set_root(nullptr);
 }
 
