@@ -50,10 +50,7 @@ class Routes : public ::testing::Test {
 };
 
 TEST_F(Routes, GatewaysAndSummariesFromTheKernelsRouteTableAndTheSavedLines) {
-  int fds[2];
-  ASSERT_EQ(pipe(fds), 0);
-  const pid_t child = fork();
-  if (child == 0) {  // reports through the pipe
+  const ChildRun child = in_child([&] {
     if (unshare(CLONE_NEWNET) != 0) _exit(77);
     std::string out;
     unsigned char a[4];
@@ -105,17 +102,10 @@ TEST_F(Routes, GatewaysAndSummariesFromTheKernelsRouteTableAndTheSavedLines) {
     // The kernel forgets eth0's routes with its address; the route file does not.
     std::system("PATH=$PATH:/usr/sbin:/sbin ip addr flush dev eth0");
     summary(0);
-    _exit(write(fds[1], out.data(), out.size()) == ssize_t(out.size()) ? 0 : 1);
-  }
-  close(fds[1]);
-  std::string report;
-  char buffer[512];
-  for (ssize_t n; (n = read(fds[0], buffer, sizeof buffer)) > 0;) report.append(buffer, n);
-  close(fds[0]);
-  int status = 0;
-  waitpid(child, &status, 0);
-  if (WIFEXITED(status) && WEXITSTATUS(status) == 77) GTEST_SKIP() << "no network namespace";
-  EXPECT_EQ(report,
+    return out;
+  });
+  if (child.status == 77) GTEST_SKIP() << "no network namespace";
+  EXPECT_EQ(child.out,
             "saved 10.0.0.2 10.9.0.1\n"
             "kernel 192.168.1.1 0.0.0.0\n"
             "route file eth0 eth0 eth1 eth1\n"
