@@ -1,22 +1,29 @@
-// The root prefix, the prepared device root and run_shell's fence around the device's
-// programs: on a PC the shell may only ever find the stand-ins.
-#include "platform/device_root.h"
-
+// The platform seam on a PC: the root prefix, the prepared device root and run_shell's fence
+// around the device's programs (the shell may only ever find the stand-ins), the chip over an
+// image file, and the system log as lines under the root.
+#include <fcntl.h>
 #include <gtest/gtest.h>
 #include <sys/stat.h>
 #include <sys/wait.h>
+#include <syslog.h>
 #include <unistd.h>
 
+#include <cerrno>
 #include <climits>
 #include <cstdlib>
 #include <filesystem>
 #include <string>
 
+#include "platform/device_root.h"
+#include "platform/i2c_port.h"
 #include "platform/root.h"
 #include "platform/shell.h"
+#include "platform/syslog.h"
 #include "support/temp_dir.h"
 
 namespace {
+
+using namespace std::string_literals;
 
 // Puts back the working folder and PATH that preparing a root changes.
 class DeviceRoot : public ::testing::Test {
@@ -106,6 +113,59 @@ TEST_F(DeviceRoot, ShellFindsOnlyTheStandInsAndTheyRecordInTheirOwnRoot) {
   }
   set_root(nullptr);  // without a root run_shell is system()
   EXPECT_EQ(WEXITSTATUS(run_shell("exit 3")), 3);
+}
+
+TEST(I2cPortImage, AnImageFileBehavesLikeTheChipAndACharacterDeviceIsRefusedUnderARoot) {
+  TempDir tmp;
+  std::string counting(8192, '\0');
+  for (int i = 0; i < 8192; ++i) counting[i] = static_cast<char>(i);
+  write_file(tmp.file("i2c-0"), counting);
+  const I2cPort& port = i2c_port();
+  const int fd = port.open(tmp.file("i2c-0").c_str(), O_RDWR | O_SYNC);
+  const unsigned char address[2] = {0x1F, 0xFE}, store[3] = {0x01, 0x10, 0xAB};
+  unsigned char got[4];
+  EXPECT_EQ(port.write(fd, address, 2), -1);  // no slave selected yet
+  EXPECT_EQ(port.select_slave(fd, 0x51), -1);
+  ASSERT_EQ(port.select_slave(fd, 0x50), 0);
+  ASSERT_EQ(port.write(fd, address, 2), 2);
+  ASSERT_EQ(port.read(fd, got, 4), 4);  // the counter wraps at the end
+  EXPECT_EQ(std::string(got, got + 4), "\xFE\xFF\x00\x01"s);
+  ASSERT_EQ(port.write(fd, store, 3), 3);  // 0x0110 := 0xAB, and the counter moves past it
+  ASSERT_EQ(port.read(fd, got, 1), 1);
+  EXPECT_EQ(got[0], 0x11);
+  EXPECT_EQ(port.close(fd), 0);
+  EXPECT_EQ(read_file(tmp.file("i2c-0")).substr(0x010F, 3), "\x0F\xAB\x11");
+
+  // On a PC, bus address 0x50 is often a memory module's own EEPROM.
+  ASSERT_EQ(set_root(tmp.path().c_str()), 0);
+  errno = 0;
+  EXPECT_EQ(port.open("/dev/null", O_RDWR), -1);
+  EXPECT_EQ(errno, ENODEV);
+  set_root(nullptr);
+}
+
+TEST(Syslog, EachMessageIsOneLineWithItsPriorityFacilityAndIdent) {
+  TempDir dir;
+  std::filesystem::create_directories(dir.file("var/log"));
+  ASSERT_EQ(set_root(dir.path().c_str()), 0);
+  platform_syslog(LOG_ALERT, "%s\n", "Cold Start, SysName: gw");  // as alerts log: no openlog
+  platform_openlog("stationd", 0, LOG_LOCAL0);
+  platform_syslog(LOG_INFO, "%s", "two\nlines\r");
+  platform_syslog(LOG_WARNING | LOG_DAEMON, "port %d", 2);
+  platform_closelog();
+  platform_syslog(LOG_ERR, "%s\n\n", "after close");
+  platform_openlog("x", LOG_PID, 0);
+  platform_syslog(LOG_DEBUG, "%s", "");
+  EXPECT_EQ(read_file(dir.file("var/log/messages")),
+            "alert user unit_platform: Cold Start, SysName: gw\n"
+            "info local0 stationd: two lines^M\n"
+            "warning daemon stationd: port 2\n"
+            "err local0 unit_platform: after close\n"
+            "debug local0 x[" +
+                std::to_string(getpid()) + "]: \n");
+  platform_openlog(nullptr, 0, LOG_USER);
+  platform_closelog();
+  set_root(nullptr);
 }
 
 }  // namespace
