@@ -7,9 +7,7 @@
 
 #include <chrono>
 #include <filesystem>
-#include <functional>
 #include <regex>
-#include <sstream>
 #include <string>
 #include <thread>
 
@@ -24,11 +22,11 @@ namespace {
 
 const std::string kTrap = "snmptrap -v1 -c ormolu 127.0.0.1 0 127.0.0.5 ";
 const std::string kMailArgs = "-S 127.0.0.1 -f dev@example.com -s KV7731 Alert Message ";
-const std::string kMail = "mail " + kMailArgs + "ops@example.com boss@example.com";
-const std::string kIdentity = "[SNMP]\nsysName=unit7\nsysLocation=lab\nsnmpTrapServer=127.0.0.1\n";
+const std::string kMail = "mail " + kMailArgs + "ops@example.com boss@example.com\n";
+const std::string kIni = "[SNMP]\nsysName=unit7\nsysLocation=lab\nsnmpTrapServer=127.0.0.1\n";
 const std::string kSmtp =
-    "[SMTP]\nsmtpServer=127.0.0.1\nsender=dev@example.com\nreceiver=ops@example.com;boss@example."
-    "com\n";
+    "smtpServer=127.0.0.1\nsender=dev@example.com\n"
+    "receiver=ops@example.com;boss@example.com\n";
 
 class AlertDelivery : public ::testing::Test {
  protected:
@@ -42,149 +40,124 @@ class AlertDelivery : public ::testing::Test {
     set_eeGateway(1, gw1);
   }
   void TearDown() override { set_root(nullptr); }
-  std::string at(const std::string& path) const { return dir_.path() + path; }
-  void ini(const std::string& text) const { write_file(at("/mnt/jffs2/station.ini"), text); }
-  // What ran since the last call, waiting for a mail program that runs in the background.
-  std::string ran(bool mail = false) const {
-    for (int i = 0; mail && i < 500 &&
-                    read_file(at("/var/log/programs.log")).find("mail ") == std::string::npos;
+  void ini(const std::string& snmp, const std::string& smtp = "") const {
+    write_file(dir_.file("mnt/jffs2/station.ini"), kIni + snmp + "[SMTP]\n" + smtp);
+  }
+  // The text of a file of the root since the last call, which removes it; for programs.log
+  // after waiting for a mail program that runs in the background.
+  std::string taken(const std::string& path, bool mail = false) const {
+    for (int i = 0; mail && i < 500 && read_file(dir_.file(path)).find("mail") == std::string::npos;
          ++i)
       std::this_thread::sleep_for(std::chrono::milliseconds(20));
-    const std::string text = read_file(at("/var/log/programs.log"));
-    std::filesystem::remove(at("/var/log/programs.log"));
-    return text;
+    const std::string text = read_file(dir_.file(path));
+    std::filesystem::remove(dir_.file(path));
+    return path.ends_with("alertd.log")
+               ? std::regex_replace(text, std::regex(R"((^|\n)\d{4}/\d\d/\d\d \d\d:\d\d:\d\d: )"),
+                                    "$1")
+               : text;
   }
-  // The alert log's texts since the last call; every line carries its date and time.
-  std::string logged() const {
-    std::string texts, line;
-    std::istringstream lines(read_file(at("/var/log/alertd.log")));
-    while (std::getline(lines, line)) {
-      EXPECT_TRUE(
-          std::regex_match(line.substr(0, 21), std::regex(R"(\d{4}/\d\d/\d\d \d\d:\d\d:\d\d: )")));
-      texts += line.substr(21) + "\n";
-    }
-    std::filesystem::remove(at("/var/log/alertd.log"));
-    return texts;
-  }
-  // The message file a mail of the logged texts wrote.
+  // The message file the last mail in this part of the alert log wrote.
   static std::string mail_file(const std::string& log) {
     const std::size_t at = log.rfind("write buf to ") + 13;
     return log.substr(at, log.find('\n', at) - at);
   }
   std::string syslogged() const {
-    const std::string text = read_file(at("/var/log/messages"));
+    const std::string text = read_file(dir_.file("var/log/messages"));
     return text.substr(text.rfind('\n', text.size() - 2) + 1);
-  }
-  // A routine's result; what it says on standard output is the mail tests' business only.
-  static int quiet(const std::function<int()>& call) {
-    testing::internal::CaptureStdout();
-    const int result = call();
-    testing::internal::GetCapturedStdout();
-    return result;
-  }
-  void failing(const std::string& program) const {  // records itself, exits 3
-    write_file(at("/bin/" + program), "#!/bin/sh\necho \"failed " + program + " $*\" >> " +
-                                          at("/var/log/programs.log") + "\nexit 3\n");
-    chmod(at("/bin/" + program).c_str(), 0755);
   }
   TempDir dir_;
   FakeI2c chip_;
 };
 
 TEST_F(AlertDelivery, MailFileAndCommandLineWithAndWithoutAuthentication) {
-  ini(kIdentity + kSmtp);
-  testing::internal::CaptureStdout();
+  ini("", kSmtp);
   EXPECT_EQ(sendMailAll("Cold Start", 0, nullptr, nullptr), 1);
-  EXPECT_EQ(testing::internal::GetCapturedStdout(), "sendMail(): start sendMail\n");
-  EXPECT_EQ(ran(true), "rtc2systime\n" + kMail + "\n");
-  const std::string log = logged(), file = mail_file(log);
-  EXPECT_TRUE(file.starts_with(at("/tmp/mailmessage.")));
+  EXPECT_EQ(taken("var/log/programs.log", true), "rtc2systime\n" + kMail);
+  const std::string log = taken("var/log/alertd.log"), file = mail_file(log);
   EXPECT_EQ(log,
-            "sendMailAll(): call sendMail(ops@example.com boss@example.com, "
-            "dev@example.com, Cold Start, 0, 0, (null), (null))\nsendMail(): start "
-            "sendMail\nsendMail(): create buf\nsendMail(): write buf to " +
-                file + "\nsendMail(): call " + at("/usr/sbin/") + kMail + " < " + file + " &\n");
-  EXPECT_TRUE(std::regex_match(read_file(file),
-                               std::regex("Sender: dev@example.com\nAlert Condition: Cold Start \n"
-                                          "SysName: unit7\nSysLocation: lab\n"
-                                          R"(Date: \d{4}/\d\d/\d\d\nTime: \d\d:\d\d:\d\d\n)")));
+            "sendMailAll(): call sendMail(ops@example.com boss@example.com, dev@example.com, "
+            "Cold Start, 0, 0, (null), (null))\nsendMail(): start sendMail\nsendMail(): "
+            "create buf\nsendMail(): write buf to " +
+                file + "\nsendMail(): call " + dir_.file("usr/sbin/") +
+                kMail.substr(0, kMail.size() - 1) + " < " + file + " &\n");
+  EXPECT_TRUE(
+      std::regex_match(read_file(file), std::regex("Sender: dev@example.com\nAlert "
+                                                   "Condition: Cold Start \nSysName: unit7\n"
+                                                   "SysLocation: lab\nDate: \\d{4}/\\d\\d/"
+                                                   "\\d\\d\nTime: \\d\\d:\\d\\d:\\d\\d\n")));
   struct stat st;
   ASSERT_EQ(stat(file.c_str(), &st), 0);
   EXPECT_EQ(st.st_mode & 0777, 0644u);
-  EXPECT_FALSE(file_exists(at("/tmp/email")));
-
+  EXPECT_FALSE(file_exists(dir_.file("tmp/email")));
   // With authentication the command, password included, is echoed into /tmp/email first.
-  ini(kIdentity + kSmtp + "smtpAuth=1\nsmtpUser=mailer\nsmtpPasswd=secret\n");
+  ini("", kSmtp + "smtpAuth=1\nsmtpUser=mailer\nsmtpPasswd=secret\n");
   EXPECT_EQ(sendMailAll("Cold Start", 0, nullptr, nullptr), 1);
-  const std::string args = kMailArgs + "-U mailer -E secret ops@example.com boss@example.com";
-  EXPECT_EQ(ran(true), "rtc2systime\nmail " + args + "\n");
-  EXPECT_EQ(read_file(at("/tmp/email")), at("/usr/sbin/mail ") + args + "\n");
+  const std::string args = kMailArgs + "-U mailer -E secret ops@example.com boss@example.com\n";
+  EXPECT_EQ(taken("var/log/programs.log", true), "rtc2systime\nmail " + args);
+  EXPECT_EQ(read_file(dir_.file("tmp/email")), dir_.file("usr/sbin/mail ") + args);
 }
 
 TEST_F(AlertDelivery, AddressChangesCarryTheirConfigurationsAndMailInTheForeground) {
-  ini(kIdentity + "emailAlert3=1\n" + kSmtp);
+  ini("emailAlert3=1\n", kSmtp);
   EXPECT_EQ(addressChangeAlert(kIpChangedEth1, 3, "10.1.1.5", "10.1.1.4"), 1);
-  EXPECT_EQ(ran(), "rtc2systime\n" + kMail + "\n");  // finished before the call returned
+  EXPECT_EQ(taken("var/log/programs.log"), "rtc2systime\n" + kMail);  // done before the return
   EXPECT_EQ(syslogged(),
-            "alert user unit_alert: IP Address Changed (eth1), New: 10.1.1.5, "
-            "Old: 10.1.1.4, SysName: unit7, SysLocation: lab\n");
-  std::string log = logged();
+            "alert user unit_alert: IP Address Changed (eth1), New: 10.1.1.5, Old: "
+            "10.1.1.4, SysName: unit7, SysLocation: lab\n");
+  std::string log = taken("var/log/alertd.log");
   EXPECT_TRUE(log.ends_with(" < " + mail_file(log) + "\n")) << log;
-  EXPECT_NE(
-      read_file(mail_file(log)).find(" \nNew Config: 10.1.1.5\nOld Config: 10.1.1.4\nSysName"),
-      std::string::npos);
+  EXPECT_NE(read_file(mail_file(log)).find(" \nNew Config: 10.1.1.5\nOld Config: 10.1.1.4\nSys"),
+            std::string::npos);
   // Without the interface it is an ordinary condition.
   EXPECT_EQ(addressChangeAlert("IP Address Changed", 3, "10.1.1.5", "10.1.1.4"), 1);
-  EXPECT_EQ(syslogged(),
-            "alert user unit_alert: IP Address Changed, SysName: unit7, SysLocation: lab\n");
-  log = logged();
+  EXPECT_TRUE(syslogged().ends_with(": IP Address Changed, SysName: unit7, SysLocation: lab\n"));
+  log = taken("var/log/alertd.log");
   EXPECT_TRUE(log.ends_with(" < " + mail_file(log) + " &\n")) << log;
   EXPECT_EQ(read_file(mail_file(log)).find("Config"), std::string::npos);
-  ran(true);
+  taken("var/log/programs.log", true);
 }
 
 TEST_F(AlertDelivery, WithoutServerMailsOnlyWriteTheirFilesNumberedModulo256) {
-  ini(kIdentity);
+  ini("");
   for (int i = 0, last = -1; i < 257; ++i) {
-    EXPECT_EQ(quiet([] {
-                return sendMail("ops@example.com", "dev@example.com", "Cold Start", 0, 0, nullptr,
-                                nullptr);
-              }),
+    EXPECT_EQ(sendMail("ops@example.com", "dev@example.com", "Cold Start", 0, 0, nullptr, nullptr),
               0);
-    const std::string file = mail_file(logged());
+    const std::string file = mail_file(taken("var/log/alertd.log"));
     const int number = std::stoi(file.substr(file.rfind('.') + 1));
-    EXPECT_TRUE(file_exists(file));
-    EXPECT_TRUE(last < 0 || number == (last + 1) % 256) << number;
+    EXPECT_TRUE(file_exists(file) && (last < 0 || number == (last + 1) % 256)) << number;
     last = number;
   }
-  EXPECT_EQ(ran().find("mail"), std::string::npos);
+  EXPECT_EQ(taken("var/log/programs.log").find("mail"), std::string::npos);
 }
 
 TEST_F(AlertDelivery, FailedTrapsAlternateTheDefaultGatewayThroughTheMarker) {
-  ini(kIdentity);
+  ini("");
   EXPECT_EQ(sendSnmpTrap(AUTH_FAIL_TRAP), 0);
-  EXPECT_EQ(ran(), kTrap + "4 0 \n");
-  failing("snmptrap");
-  for (const char* gateway : {"127.0.1.1", "127.0.2.1", "127.0.1.1"}) {
-    EXPECT_EQ(sendSnmpTrap(1), 3);
-    const std::string failed = "failed " + kTrap + "1 0 \n";
-    EXPECT_EQ(ran(), failed +
-                         "route del -net 0.0.0.0 eth0\nroute del -net 0.0.0.0 eth1\n"
-                         "route add default gw " +
-                         gateway + "\n" + failed);
-    EXPECT_EQ(read_file(at("/tmp/dfgw_ethx")), gateway[6] == '1' ? "0\n" : "1\n");
+  EXPECT_EQ(taken("var/log/programs.log"), kTrap + "4 0 \n");
+  for (const std::string program : {"snmptrap", "route"}) {  // record themselves, exit 3
+    write_file(dir_.file("bin/" + program), "#!/bin/sh\necho \"failed " + program + " $*\" >> " +
+                                                dir_.file("var/log/programs.log") + "\nexit 3\n");
+    for (const char* gateway : {"127.0.1.1", "127.0.2.1", "127.0.1.1"}) {
+      const std::string failed = "failed " + kTrap + "1 0 \n";
+      if (program == "route") {
+        EXPECT_EQ(sendSnmpTrap(1), -1);
+        EXPECT_TRUE(taken("var/log/alertd.log").ends_with("chgDefGateway(): Failed\n"));
+        break;
+      }
+      EXPECT_EQ(sendSnmpTrap(1), 3);
+      EXPECT_EQ(taken("var/log/programs.log"),
+                failed +
+                    "route del -net 0.0.0.0 eth0\nroute del -net 0.0.0.0 eth1\nroute add "
+                    "default gw " +
+                    gateway + "\n" + failed);
+      EXPECT_EQ(read_file(dir_.file("tmp/dfgw_ethx")), gateway[6] == '1' ? "0\n" : "1\n");
+    }
   }
-  failing("route");
-  EXPECT_EQ(sendSnmpTrap(0), -1);
-  EXPECT_TRUE(
-      logged().ends_with("setGatewayIP(127.0.2.1): call route add default gw 127.0.2.1 "
-                         ">/dev/null 2>@1\nchgDefGateway(): Failed\n"));
 }
 
 TEST_F(AlertDelivery, StartAlertsFollowTheWarmStartFlagAndOnlyTheValueOneEnablesAChannel) {
-  ini(kIdentity +
-      "trapAlert0=1\ntrapAlert1=1\nemailAlert0=1\nemailAlert1=1\ntrapAlert2=2\n"
-      "emailAlert2=2\nemailAlert4=3\n" +
+  ini("trapAlert0=1\ntrapAlert1=1\nemailAlert0=1\nemailAlert1=1\ntrapAlert2=2\nemailAlert2=2\n"
+      "emailAlert4=3\n",
       kSmtp);
   for (unsigned flag : {0u, 1u, 2u}) {
     set_eeWarmStart(flag);
@@ -192,44 +165,41 @@ TEST_F(AlertDelivery, StartAlertsFollowTheWarmStartFlagAndOnlyTheValueOneEnables
     EXPECT_EQ(get_eeWarmStart(), 0u);
     EXPECT_EQ(syslogged(), std::string("alert user unit_alert: ") + (flag ? "Warm" : "Cold") +
                                " Start, SysName: unit7, SysLocation: lab\n");
-    EXPECT_EQ(read_file(at("/tmp/alert")), flag ? "Warm_Start\n" : "Cold_Start\n");
-    const std::string programs = ran(flag < 2);
-    EXPECT_EQ(programs.find(kTrap + std::to_string(flag) + " 0 \n") != std::string::npos, flag < 2);
-    EXPECT_EQ(programs.find(kMail) != std::string::npos, flag < 2);
+    EXPECT_EQ(read_file(dir_.file("tmp/alert")), flag ? "Warm_Start\n" : "Cold_Start\n");
+    EXPECT_EQ(taken("var/log/programs.log", flag < 2),
+              flag < 2 ? kTrap + std::to_string(flag) + " 0 \nrtc2systime\n" + kMail : "");
   }
   authenFailAlert("Authentication Failure (Manager Tool)");
   EXPECT_EQ(passwdChangeAlert("Password Changed"), 0);
-  EXPECT_EQ(ran(), "");
+  EXPECT_EQ(taken("var/log/programs.log"), "");
 }
 
-// Values the shell would read never reach it; texts are logged literally.
+// Values the shell would read never reach it (the first of two equal keys counts); texts
+// are logged literally.
 TEST_F(AlertDelivery, UnsafeValuesNeverReachTheShell) {
   for (const std::string key : {"smtpServer", "sender", "receiver", "smtpUser", "smtpPasswd"})
     for (const std::string value : {"$(touch pwned)", "a\"b'c", "a b"}) {
       if (key == "receiver" && value == "a b") continue;  // ' ' only splits the receivers
-      // The first of two equal keys counts.
-      ini(kIdentity + "[SMTP]\n" + key + "=" + value + kSmtp.substr(6) +
-          "smtpAuth=1\nsmtpUser=mailer\nsmtpPasswd=secret\n");
-      ran();
-      EXPECT_EQ(quiet([] { return sendMailAll("Cold Start", 0, nullptr, nullptr); }), 1);
-      EXPECT_EQ(ran(), "rtc2systime\n") << key << "=" << value;
-      EXPECT_TRUE(logged().ends_with("\n" + std::string(kShellRefused) + "\n")) << key;
+      ini("", key + "=" + value + "\n" + kSmtp + "smtpAuth=1\nsmtpUser=mailer\nsmtpPasswd=a\n");
+      EXPECT_EQ(sendMailAll("Cold Start", 0, nullptr, nullptr), 1);
+      EXPECT_EQ(taken("var/log/programs.log"), "rtc2systime\n") << key << "=" << value;
+      EXPECT_TRUE(taken("var/log/alertd.log").ends_with(std::string(kShellRefused) + "\n")) << key;
     }
   const std::string text = "Changed \"$(touch pwned)\" `touch pwned` \\ $HOME end";
-  ini("[SNMP]\nsysName=$(touch pwned)\nemailAlert2=1\ntrapAlert2=1\nemailAlert4=1\n"
-      "snmpTrapServer=1.2.3.4;touch pwned\n" +
-      kSmtp);
-  EXPECT_EQ(quiet([&] { return passwdChangeAlert(text.c_str()); }), 1);
-  quiet([&] { return authenFailAlert(text.c_str()); });
-  const std::string log = logged();
-  for (const std::string& line :
-       {"passwdChangeAlert(): call sendMailAll(" + text + ", 0, NULL, NULL)\n",
-        "sendMailAll(): call sendMail(ops@example.com boss@example.com, dev@example.com, " + text +
-            ", 0, 0, (null), (null))\n"})
-    EXPECT_NE(log.find(line), std::string::npos) << line;
+  write_file(dir_.file("mnt/jffs2/station.ini"),
+             "[SNMP]\nsysName=$(touch pwned)\nemailAlert2=1\ntrapAlert2=1\nemailAlert4=1\n"
+             "snmpTrapServer=1.2.3.4;touch pwned\n[SMTP]\n" +
+                 kSmtp);
+  EXPECT_EQ(passwdChangeAlert(text.c_str()), 1);
+  authenFailAlert(text.c_str());
+  const std::string log = taken("var/log/alertd.log");
+  EXPECT_NE(log.find("passwdChangeAlert(): call sendMailAll(" + text + ", 0, NULL, NULL)\n"),
+            std::string::npos);
+  EXPECT_NE(log.find("dev@example.com, " + text + ", 0, 0, (null), (null))\n"), std::string::npos);
   EXPECT_TRUE(syslogged().ends_with(text + ", SysName: $(touch pwned), SysLocation: \n"));
-  EXPECT_NE(ran(true).find("snmptrap -v1 -c ormolu 1.2.3.4 0 127.0.0.5 4 0 \n"), std::string::npos);
-  EXPECT_FALSE(file_exists(at("/pwned")));
+  EXPECT_NE(taken("var/log/programs.log", true).find(" 1.2.3.4 0 127.0.0.5 4 0 \n"),
+            std::string::npos);
+  EXPECT_FALSE(file_exists(dir_.file("pwned")));
 }
 
 TEST(ShellValue, OnlyLettersDigitsAndTheAddressCharactersAreSafe) {
