@@ -5,9 +5,9 @@
 // found value or holding the default as strncpy puts it.
 //
 // Input: flags byte, then fields separated by 0x01: the file text, then per operation three
-// fields: op letter + section, key, value ('w' write, 'i' or 'f' number reads, 't' split the
-// value at the key's bytes, otherwise a string read whose size is the value's first byte and
-// whose default is the rest). The flags' high nibble 8 pads the text by repetition to 65,535
+// fields: op letter + section, key, value ('w' write, 'i' a number read, otherwise a string
+// read whose size is the value's first byte and whose default is the rest). The flags' high nibble
+// 8 pads the text by repetition to 65,535
 // - (low nibble) bytes, C to 65,536 + (low nibble), 2 removes the file instead.
 #include <unistd.h>
 
@@ -77,17 +77,6 @@ void run_read(const char* section, const char* key, const std::string& value) {
         "the default was not applied as strncpy does");
 }
 
-void run_split(const std::string& text, const char* delimiters) {
-  if (text.size() > 256) return;  // room for every possible token grows with the square
-  std::vector<char> copy(text.begin(), text.end());
-  copy.push_back('\0');
-  std::vector<std::vector<char>> out(copy.size(), std::vector<char>(copy.size()));
-  std::vector<char*> tokens;
-  for (auto& o : out) tokens.push_back(o.data());
-  const int count = split_tokens(copy.data(), tokens.data(), delimiters);
-  check(count >= 0 && static_cast<std::size_t>(count) <= copy.size() / 2 + 1, "too many tokens");
-}
-
 void remove_scratch() {
   ::unlink(g_path.c_str());
   ::rmdir(g_dir.c_str());
@@ -132,21 +121,13 @@ extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size) {
     const std::string value = f + 2 < fields.size() ? fields[f + 2] : "";
     if (section.empty()) section = "S";
     if (key.empty()) key = "K";
-    switch (head.empty() ? 'r' : head[0]) {
-      case 'w':
-        run_write(section.c_str(), key.c_str(), value.c_str());
-        break;
-      case 'i':
-      case 'f':
-        (void)read_profile_int(section.c_str(), key.c_str(), 7, g_path.c_str());
-        (void)read_profile_float(section.c_str(), key.c_str(), 7, g_path.c_str());
-        break;
-      case 't':
-        run_split(value, key.c_str());
-        break;
-      default:
-        run_read(section.c_str(), key.c_str(), value);
-    }
+    const char op = head.empty() ? 'r' : head[0];
+    if (op == 'w')
+      run_write(section.c_str(), key.c_str(), value.c_str());
+    else if (op == 'i')
+      (void)read_profile_int(section.c_str(), key.c_str(), 7, g_path.c_str());
+    else
+      run_read(section.c_str(), key.c_str(), value);
   }
   return 0;
 }
