@@ -1,5 +1,6 @@
 // The alerts on a device root whose stand-ins record the programs they stand for: the system
-// log, the alert log, the mail files and command lines, the traps and the gateway switch.
+// log, the alert log, the mail files and command lines, the traps and the gateway switch; the
+// syslog daemons' start script against tests/data/syslogd.txt.
 #include "alert/alert_delivery.h"
 
 #include <gtest/gtest.h>
@@ -12,9 +13,11 @@
 #include <thread>
 
 #include "alert/shell_value.h"
+#include "alert/syslogd_config.h"
 #include "platform/device_root.h"
 #include "platform/root.h"
 #include "storage/eeprom_map.h"
+#include "support/case_table.h"
 #include "support/fake_i2c.h"
 #include "support/temp_dir.h"
 
@@ -213,6 +216,30 @@ TEST(ShellValue, OnlyLettersDigitsAndTheAddressCharactersAreSafe) {
   EXPECT_STREQ(echo_quoted("a\"b\\c$d`e'f;g").c_str(), "a\\\"b\\\\c\\$d\\`e'f;g");
   const std::string cut = echo_quoted(std::string(EchoQuoted::kMax, '"').c_str()).c_str();
   EXPECT_EQ(cut.size(), EchoQuoted::kMax - 2);  // whole pairs only, and the terminator
+}
+
+TEST(SyslogdConfig, EachSectionGivesItsScriptAndTheScriptRuns) {
+  for (const CaseRow& row : read_case_table("syslogd.txt")) {
+    SCOPED_TRACE(row.where);
+    TempDir dir;
+    ASSERT_EQ(prepare_device_root(dir.path().c_str()), 0);
+    const std::string root = root_dir(), script = root + "/sbin/run_syslog.sh";
+    write_file(root + "/mnt/jffs2/station.ini", "[SYSLOG]\n" + *row[2]);
+    if (!row[3]) std::filesystem::create_directory(script);
+    testing::internal::CaptureStdout();
+    EXPECT_EQ(setSysLogd(), std::stoi(*row[0]));
+    EXPECT_EQ(testing::internal::GetCapturedStdout(), *row[1]);
+    const std::string programs = root + "/var/log/programs.log";
+    if (!row[3]) {
+      EXPECT_FALSE(file_exists(programs));
+    } else {
+      EXPECT_EQ(read_file(script), replace_all(*row[3], "ROOT", root));
+      EXPECT_EQ(read_file(programs),
+                "killall syslogd\nkillall klogd\n" +
+                    replace_all(replace_all(*row[3], "ROOT/sbin/", ""), "ROOT", root));
+    }
+    set_root(nullptr);
+  }
 }
 
 }  // namespace

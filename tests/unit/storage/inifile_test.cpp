@@ -1,5 +1,7 @@
 // The INI library against its case table, tests/data/inifile.txt: each row is one call on a
 // file as the row gives it, with what the call gives back, prints and leaves in the file.
+// Then the value forms of the station.ini accessors at their edges (the common forms are read
+// by the port loader's test and written by the defaults routines' test).
 #include "storage/inifile.h"
 
 #include <gtest/gtest.h>
@@ -7,11 +9,15 @@
 #include <sys/mount.h>
 #include <sys/stat.h>
 
+#include <cstring>
 #include <map>
 #include <new>
 #include <string>
+#include <type_traits>
 #include <vector>
 
+#include "platform/root.h"
+#include "storage/station_ini.h"
 #include "support/case_table.h"
 #include "support/temp_dir.h"
 
@@ -28,6 +34,8 @@ void* operator new[](std::size_t size, const std::nothrow_t&) noexcept {
 }
 
 namespace {
+
+using namespace std::string_literals;
 
 TEST(IniFile, CallsGiveAndLeaveWhatTheCaseTableSays) {
   std::map<std::string, std::string> texts;
@@ -117,6 +125,84 @@ TEST(IniFile, CallsGiveAndLeaveWhatTheCaseTableSays) {
       EXPECT_TRUE(after == (row[6] ? row[6] : before)) << after.value_or("(none)").substr(0, 80);
     }
   }
+}
+
+class StationIni : public ::testing::Test {
+ protected:
+  void SetUp() override {
+    ASSERT_EQ(set_root(dir_.path().c_str()), 0);
+    for (const char* folder : {"mnt", "mnt/jffs2"}) mkdir(dir_.file(folder).c_str(), 0755);
+  }
+  void TearDown() override { set_root(nullptr); }
+  // The first n bytes a reader left in a buffer of 0x55 bytes.
+  template <typename Read>
+  static std::string left(Read read, std::size_t n) {
+    char b[160];
+    std::memset(b, 0x55, sizeof b);
+    if constexpr (std::is_invocable_v<Read, char*>)
+      read(b);
+    else
+      read(reinterpret_cast<unsigned char*>(b));
+    return std::string(b, n);
+  }
+  TempDir dir_;
+  const std::string ini_ = dir_.file("mnt/jffs2/station.ini");
+};
+
+TEST_F(StationIni, ReadersTakeWhatTheirFormHoldsAndNothingOfOtherPorts) {
+  write_file(ini_,
+             "[COM1]\ncom_baud_rate=9600   \ncom_source_ip=10.1.300\n[COM2]\ncom_ixon=0x1234\n"
+             "com_ixoff=13\n[+COM1]\nuart_deli_timer=-5\n[+COM2]\nuart_deli_char=0xd\n"
+             "tcp_deli_char=0x1bff\n[COM3]\ncom_baud_rate=9600\ncom_des1_ip=1.2.3.4\n"
+             "[SNMP]\ntrapAlert0=1\ntrapAlert3=1\nemailAlert5=1\nreadCommunity=" +
+                 std::string(20, 'c') +
+                 "\n[SMTP]\nsender=ab\xE9"
+                 "cd\nreceiver=x\x80y\nsmtpAuth=258\n[COMLOG]\nlog_type=hex\nlog_com=COM2\n");
+  EXPECT_EQ(get_com_baud_rate(1), 9600);
+  EXPECT_EQ(get_uart_deli_timer(1), -5);
+  EXPECT_EQ(get_com_data_bit(1), 0);
+  EXPECT_EQ(get_com_ixon(2), 0x1234);  // hex bytes: the whole number
+  EXPECT_EQ(get_com_ixoff(2), 0x13);
+  EXPECT_EQ(get_log_type(), 0);  // words match exactly
+  EXPECT_EQ(get_log_com(), 2);
+  EXPECT_EQ(left([](unsigned char* b) { get_com_source_ip(1, b); }, 5), "\x0a\x01\x2c\0\x55"s);
+  EXPECT_EQ(left([](unsigned char* b) { get_uart_deli_char(2, b); }, 5), "\0\0\0\0\x55"s);
+  EXPECT_EQ(left([](unsigned char* b) { get_tcp_deli_char(2, b); }, 5), "\x02\x1b\xff\0\x55"s);
+  EXPECT_EQ(get_com_baud_rate(3), 0);
+  EXPECT_EQ(left([](unsigned char* b) { get_com_des1_ip(3, b); }, 4), std::string(4, '\0'));
+  EXPECT_EQ(get_trapAlert(0) * 100 + get_trapAlert(3) * 10 + get_trapAlert(-1), 100 - 10 - 1);
+  EXPECT_EQ(get_emailAlert(5) + get_emailAlert(-1), 0);
+  // Texts end within their size; SMTP texts fill their whole field, a byte above 0x80 made 0.
+  EXPECT_EQ(left(get_readCommunity, 17), std::string(15, 'c') + "\0\x55"s);
+  EXPECT_EQ(left(get_sender, 49), "ab\0cd"s + std::string(43, '\0') + "\x55");
+  EXPECT_EQ(left(get_receiver, 4), "x\x80y\0"s);
+  EXPECT_EQ(left(get_smtpServer, 33), std::string(32, '\0') + "\x55");
+  EXPECT_EQ(get_smtpAuth(), 2);
+}
+
+TEST_F(StationIni, WritersStoreTheirFormAndNothingTheyCannotHold) {
+  const unsigned char ip[4] = {127, 0, 0, 255}, two[4] = {2, 0x1b, 0xff, 0},
+                      none[4] = {0, 13, 10, 0}, three[4] = {3, 1, 2, 0}, xon = 0x11,
+                      trap[3] = {1, 0x12, 0xFF};
+  EXPECT_EQ(set_com_baud_rate(0, 9600) + set_com_des1_ip(3, ip) + set_com_parity(1, 7) +
+                set_tcp_deli_char(2, three) + set_log_type(0x8000),
+            1);  // log_type is written, as "0"
+  set_com_parity(1, 2);
+  set_com_udp_des_ed_ip(2, ip, 8);
+  set_uart_deli_char(2, none);
+  set_tcp_deli_char(2, two);
+  set_com_ixon(1, &xon);
+  set_sysName(std::string(40, 'n').c_str());
+  set_receiver(std::string(200, 'r').c_str());
+  set_trapAlert(trap);
+  set_log_com(9);
+  set_syslog_ip(ip);
+  EXPECT_EQ(read_file(ini_),
+            "[COMLOG]\nlog_com=0\nlog_type=0\n\n[COM1]\ncom_ixon=0x11\ncom_parity=Even\n\n[COM2]\n"
+            "com_udp8_des_ed_ip=127.0.0.255\n\n[+COM2]\ntcp_deli_char=0x1bff\nuart_deli_char=\n\n"
+            "[SNMP]\ntrapAlert2=15\ntrapAlert1=2\ntrapAlert0=1\nsysName=" +
+                std::string(31, 'n') + "\n\n[SMTP]\nreceiver=" + std::string(127, 'r') +
+                "\n\n[SYSLOG]\nsyslog_ip=127.0.0.255\n");
 }
 
 }  // namespace
