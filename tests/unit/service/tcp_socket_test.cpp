@@ -18,6 +18,7 @@
 #include <string>
 #include <vector>
 
+#include "client/tcp_transport.h"
 #include "platform/device_root.h"
 #include "platform/root.h"
 #include "service/control_loop.h"
@@ -45,29 +46,21 @@ bool ready(int skt, short events) {
   return poll(&p, 1, 5000) == 1;
 }
 
-// A blocking loopback client that waits at most two seconds for data; it retries while the
-// listener is not there yet.
-int connected(uint16_t port) {
-  const int s = socket(AF_INET, SOCK_STREAM, 0);
-  const timeval wait{2, 0};
-  setsockopt(s, SOL_SOCKET, SO_RCVTIMEO, &wait, sizeof wait);
-  sockaddr_in to{};
-  to.sin_family = AF_INET;
-  to.sin_port = htons(port);
-  to.sin_addr.s_addr = htonl(INADDR_LOOPBACK);
-  for (int i = 0; i < 100 && connect(s, reinterpret_cast<sockaddr*>(&to), sizeof to) != 0; ++i)
-    usleep(20000);
-  return s;
+// A loopback client, retrying while the listener is not there yet.
+int connected(uint16_t port, int receive_buffer = 0) {
+  TcpOptions options;
+  options.retry_ms = 2000;
+  options.receive_buffer = receive_buffer;
+  std::string why;
+  return tcp_open("127.0.0.1", port, options, &why);
 }
 
-// Sends request and gives what arrives up to `expected`'s length.
+// Sends request and gives what arrives within two seconds, up to `expected` bytes.
 std::string exchange(int s, const std::string& request, std::size_t expected) {
-  send(s, request.data(), request.size(), 0);
-  std::string got(expected, '\0');
-  std::size_t have = 0;
-  for (ssize_t k; have < expected && (k = recv(s, got.data() + have, expected - have, 0)) > 0;)
-    have += k;
-  return got.substr(0, have);
+  std::vector<unsigned char> got;
+  tcp_send_all(s, request.data(), request.size(), 2000);
+  tcp_receive_until(s, &got, expected, 2000);
+  return std::string(got.begin(), got.end());
 }
 
 // Closes with a reset instead of an orderly end.
@@ -112,9 +105,8 @@ TEST(TcpSocket, EachFaultOfPeerOrDescriptorGivesItsResultAndWords) {
   EXPECT_EQ(tcp_server_accept(conn, nullptr, nullptr, 1), -2);
   EXPECT_EQ(GetCapturedStdout(), "accept: get a exception\n");
   // A peer that stops reading: small buffers, and a send time-out of one second.
-  const int stalled = connected(port), stuck = tcp_server_accept(server, nullptr, nullptr, 1);
+  const int stalled = connected(port, 4096), stuck = tcp_server_accept(server, nullptr, nullptr, 1);
   const int small = 4096;
-  setsockopt(stalled, SOL_SOCKET, SO_RCVBUF, &small, sizeof small);
   setsockopt(stuck, SOL_SOCKET, SO_SNDBUF, &small, sizeof small);
   ASSERT_EQ(tcp_set_send_timeout(stuck, 1), 0);
   const std::vector<char> block(65536, 'x');
