@@ -57,7 +57,7 @@ int call(const CaseRow& row, unsigned char* buffer) {
                                     word ? number(b) : 0);
 }
 
-TEST(Eeprom, RoutinesAndFieldsGiveWhatTheirTableSaysUnderEachFault) {
+TEST(Eeprom, EachTransferFaultGivesItsResultWordsAndBytes) {
   TempDir dir;
   for (const char* folder : {"tmp", "mnt", "mnt/jffs2"}) mkdir(dir.file(folder).c_str(), 0755);
   ASSERT_EQ(set_root(dir.path().c_str()), 0);

@@ -37,7 +37,7 @@ namespace {
 
 using namespace std::string_literals;
 
-TEST(IniFile, CallsGiveAndLeaveWhatTheCaseTableSays) {
+TEST(IniFile, EachCallFindsWritesOrRefusesAsItsRowSays) {
   std::map<std::string, std::string> texts;
   for (const CaseRow& row : read_case_table("inifile.txt")) {
     SCOPED_TRACE(row.where);
