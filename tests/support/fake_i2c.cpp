@@ -8,11 +8,6 @@
 
 #include "platform/i2c_port.h"
 
-namespace {
-constexpr int kFakeFd = 42;
-constexpr unsigned kSize = 8192;
-}  // namespace
-
 FakeI2c* FakeI2c::active_ = nullptr;
 
 FakeI2c::FakeI2c() {
@@ -43,65 +38,48 @@ bool FakeI2c::record(const char* call, const unsigned char* bytes, size_t n, boo
 }
 
 int FakeI2c::do_open(const char*, int flags) {
-  FakeI2c& f = *active_;
-  f.selected_ = false;
-  if (f.record((flags & O_SYNC) == O_SYNC ? "open+sync" : "open", nullptr, 0, f.fail_open))
-    return kFakeFd;
+  if (active_->record((flags & O_SYNC) == O_SYNC ? "open+sync" : "open", nullptr, 0,
+                      active_->fail_open))
+    return 42;
   errno = ENOENT;
   return -1;
 }
 
-int FakeI2c::do_select(int fd, int bus_address) {
-  FakeI2c& f = *active_;
+int FakeI2c::do_select(int, int bus_address) {
   const unsigned char address = static_cast<unsigned char>(bus_address);
-  f.selected_ = f.record("select", &address, 1, fd != kFakeFd || f.fail_select || address != 0x50);
-  if (f.selected_) return 0;
+  if (active_->record("select", &address, 1, active_->fail_select || address != 0x50)) return 0;
   errno = EBUSY;
   return -1;
 }
 
-ssize_t FakeI2c::do_write(int fd, const void* buf, size_t n) {
+ssize_t FakeI2c::do_write(int, const void* buf, size_t n) {
   FakeI2c& f = *active_;
   const unsigned char* bytes = static_cast<const unsigned char*>(buf);
-  const bool fails = fd != kFakeFd || !f.selected_ || f.transfer_index_++ == f.fail_transfer;
-  if (!f.record("write", bytes, n, fails)) {
+  if (!f.record("write", bytes, n, f.transfer_index_++ == f.fail_transfer)) {
     errno = EIO;
     return -1;
   }
-  if (n >= 2) {
-    f.counter_ = ((bytes[0] << 8) | bytes[1]) % kSize;
-    for (size_t i = 2; i < n; ++i) {
-      f.chip[f.counter_] = bytes[i];
-      f.counter_ = (f.counter_ + 1) % kSize;
-    }
-  }
+  if (n >= 2) f.counter_ = ((bytes[0] << 8) | bytes[1]) % kSize;
+  for (size_t i = 2; i < n; ++i, f.counter_ = (f.counter_ + 1) % kSize)
+    f.chip[f.counter_] = bytes[i];
   return static_cast<ssize_t>(n);
 }
 
-ssize_t FakeI2c::do_read(int fd, void* buf, size_t n) {
+ssize_t FakeI2c::do_read(int, void* buf, size_t n) {
   FakeI2c& f = *active_;
-  if (fd != kFakeFd || !f.selected_ || f.transfer_index_++ == f.fail_transfer) {
+  if (f.transfer_index_++ == f.fail_transfer) {
     f.record("read", nullptr, 0, true);
     errno = EIO;
     return -1;
   }
   if (f.short_read >= 0 && n > static_cast<size_t>(f.short_read)) n = f.short_read;
   unsigned char* out = static_cast<unsigned char*>(buf);
-  for (size_t i = 0; i < n; ++i) {
-    out[i] = f.chip[f.counter_];
-    f.counter_ = (f.counter_ + 1) % kSize;
-  }
+  for (size_t i = 0; i < n; ++i, f.counter_ = (f.counter_ + 1) % kSize) out[i] = f.chip[f.counter_];
   f.record("read", out, n, false);
   return static_cast<ssize_t>(n);
 }
 
-int FakeI2c::do_close(int fd) {
-  FakeI2c& f = *active_;
-  f.selected_ = false;
-  if (f.record("close", nullptr, 0, fd != kFakeFd)) return 0;
-  errno = EBADF;
-  return -1;
-}
+int FakeI2c::do_close(int) { return active_->record("close", nullptr, 0, false) ? 0 : -1; }
 
 void FakeI2c::do_pause(unsigned microseconds) {
   char text[24];

@@ -42,8 +42,8 @@ class FakeI2c {
   // Records a call with its bytes; false when the call is to fail.
   bool record(const char* call, const unsigned char* bytes, size_t n, bool fails);
 
+  static constexpr unsigned kSize = 8192;
   static FakeI2c* active_;
   long long transfer_index_ = 0;  // a fuzzing run of hours makes billions
   unsigned counter_ = 0;
-  bool selected_ = false;
 };
