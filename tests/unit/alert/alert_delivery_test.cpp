@@ -173,7 +173,9 @@ TEST_F(AlertDelivery, StartAlertsFollowTheWarmStartFlagAndOnlyTheValueOneEnables
               flag < 2 ? kTrap + std::to_string(flag) + " 0 \nrtc2systime\n" + kMail : "");
   }
   authenFailAlert("Authentication Failure (Manager Tool)");
-  EXPECT_EQ(passwdChangeAlert("Password Changed"), 0);
+  EXPECT_EQ(
+      passwdChangeAlert("Password Changed") + addressChangeAlert("IP Address Changed", 3, "a", "b"),
+      0);
   EXPECT_EQ(taken("var/log/programs.log"), "");
 }
 

@@ -15,6 +15,7 @@
 #include <cerrno>
 #include <cstdlib>
 #include <cstring>
+#include <filesystem>
 #include <string>
 #include <vector>
 
@@ -95,7 +96,12 @@ TEST(TcpSocket, EachFaultOfPeerOrDescriptorGivesItsResultAndWords) {
   EXPECT_EQ(eth_is_up(conn, 7), 1);
 
   CaptureStderr();
+  const auto open_files = [] {
+    return std::distance(std::filesystem::directory_iterator("/proc/self/fd"), {});
+  };
+  const auto before = open_files();
   EXPECT_EQ(tcp_server_make_skt(kNoInterface, port, 1), -1);
+  EXPECT_EQ(open_files(), before);  // the refused socket is closed
   EXPECT_EQ(GetCapturedStderr(), "tcp server bind error: "s + std::strerror(EADDRINUSE) + "\n");
   EXPECT_EQ(chk_send(client, "ab", -1) + chk_send(-1, "ab", 2) + chk_recv(-1, buffer, 1), -3);
   // A lone urgent byte is an exceptional condition with nothing to accept.

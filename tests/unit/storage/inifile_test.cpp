@@ -195,6 +195,8 @@ TEST_F(StationIni, WritersStoreTheirFormAndNothingTheyCannotHold) {
   set_sysName(std::string(40, 'n').c_str());
   set_receiver(std::string(200, 'r').c_str());
   set_trapAlert(trap);
+  set_log_com(1);
+  EXPECT_EQ(get_log_com(), 1);
   set_log_com(9);
   set_syslog_ip(ip);
   EXPECT_EQ(read_file(ini_),
