@@ -111,6 +111,9 @@ TEST_F(AlertDelivery, AddressChangesCarryTheirConfigurationsAndMailInTheForegrou
   EXPECT_TRUE(log.ends_with(" < " + mail_file(log) + "\n")) << log;
   EXPECT_NE(read_file(mail_file(log)).find(" \nNew Config: 10.1.1.5\nOld Config: 10.1.1.4\nSys"),
             std::string::npos);
+  EXPECT_EQ(sendSysLog(kIpChangedEth0, "n", "o"), 0);
+  EXPECT_TRUE(syslogged().ends_with(
+      ": IP Address Changed (eth0), New: n, Old: o, SysName: unit7, SysLocation: lab\n"));
   // Without the interface it is an ordinary condition.
   EXPECT_EQ(addressChangeAlert("IP Address Changed", 3, "10.1.1.5", "10.1.1.4"), 1);
   EXPECT_TRUE(syslogged().ends_with(": IP Address Changed, SysName: unit7, SysLocation: lab\n"));

@@ -168,7 +168,7 @@ TEST_F(StationIni, ReadersTakeWhatTheirFormHoldsAndNothingOfOtherPorts) {
   EXPECT_EQ(left([](unsigned char* b) { get_com_source_ip(1, b); }, 5), "\x0a\x01\x2c\0\x55"s);
   EXPECT_EQ(left([](unsigned char* b) { get_uart_deli_char(2, b); }, 5), "\0\0\0\0\x55"s);
   EXPECT_EQ(left([](unsigned char* b) { get_tcp_deli_char(2, b); }, 5), "\x02\x1b\xff\0\x55"s);
-  EXPECT_EQ(get_com_baud_rate(3), 0);
+  EXPECT_EQ(get_com_baud_rate(3) + get_com_ixon(0), 0);
   EXPECT_EQ(left([](unsigned char* b) { get_com_des1_ip(3, b); }, 4), std::string(4, '\0'));
   EXPECT_EQ(get_trapAlert(0) * 100 + get_trapAlert(3) * 10 + get_trapAlert(-1), 100 - 10 - 1);
   EXPECT_EQ(get_emailAlert(5) + get_emailAlert(-1), 0);
