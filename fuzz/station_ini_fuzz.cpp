@@ -1,6 +1,6 @@
 // Writes arbitrary bytes as station.ini and runs every reader of the key table on them, for
-// both ports and for ports outside 1..2: no reader may write past its output, texts end
-// within their size, delimiter counts and bytes stay what their forms can give.
+// both ports and for ports outside 1..2, each into a buffer of exactly its output's size (the
+// sanitizer sees any byte beyond): texts end within their size, delimiter counts stay 0..2.
 #include <sys/stat.h>
 #include <unistd.h>
 
@@ -9,20 +9,18 @@
 #include <cstdlib>
 #include <cstring>
 #include <string>
+#include <vector>
 
 #include "platform/root.h"
 #include "storage/station_ini.h"
 
 namespace {
 
-// Runs read on a buffer of guard bytes; every byte from `size` on must keep its guard.
 template <typename Read>
-void guarded(int size, Read read) {
-  unsigned char out[128 + 8];
-  std::memset(out, 0xA5, sizeof out);
-  read(out);
-  for (std::size_t i = static_cast<std::size_t>(size); i < sizeof out; ++i)
-    if (out[i] != 0xA5) std::abort();
+std::vector<unsigned char> read_into(std::size_t size, Read read) {
+  std::vector<unsigned char> out(size);
+  read(out.data());
+  return out;
 }
 
 void run_readers() {
@@ -31,14 +29,12 @@ void run_readers() {
 #define INI_PORT_WORD(key, section_format, table) get_##key(port);
 #define INI_PORT_HEX(key, section_format) get_##key(port);
 #define INI_PORT_QUAD(key, section_format) \
-  guarded(4, [&](unsigned char* b) { get_##key(port, b); });
-#define INI_PORT_DELIMS(key, section_format)               \
-  guarded(kDelimiterSetSize, [&](unsigned char* b) {       \
-    get_##key(port, b);                                    \
-    if (b[kDelimiterCount] > 2 || b[3] != 0) std::abort(); \
-  });
+  read_into(4, [&](unsigned char* b) { get_##key(port, b); });
+#define INI_PORT_DELIMS(key, section_format)                                              \
+  if (read_into(kDelimiterSetSize, [&](unsigned char* b) { get_##key(port, b); })[0] > 2) \
+    std::abort();
 #define INI_UDP_QUAD(name, section_format, key_format) \
-  for (int k = 1; k <= 8; ++k) guarded(4, [&](unsigned char* b) { get_##name(port, b, k); });
+  for (int k = 1; k <= 8; ++k) read_into(4, [&](unsigned char* b) { get_##name(port, b, k); });
 #define INI_UDP_DECIMAL(name, section_format, key_format) \
   for (int k = 1; k <= 8; ++k) get_##name(port, k);
 #include "storage/station_ini_keys.def"
@@ -47,14 +43,15 @@ void run_readers() {
 #define INI_BYTE(name, section, key) \
   if (get_##name() > 255) std::abort();
 #define INI_WORD(name, section, key, table, to_code) get_##name();
-#define INI_QUAD(name, section, key) guarded(4, [](unsigned char* b) { get_##name(b); });
-#define INI_TEXT(name, section, key, size)      \
-  guarded(size, [](unsigned char* b) {          \
-    get_##name(reinterpret_cast<char*>(b));     \
-    if (!std::memchr(b, 0, size)) std::abort(); \
-  });
+#define INI_QUAD(name, section, key) read_into(4, [](unsigned char* b) { get_##name(b); });
+#define INI_TEXT(name, section, key, size)                                                  \
+  if (!std::memchr(                                                                         \
+          read_into(size, [](unsigned char* b) { get_##name(reinterpret_cast<char*>(b)); }) \
+              .data(),                                                                      \
+          0, size))                                                                         \
+    std::abort();
 #define INI_SMTP_TEXT(name, section, key, size) \
-  guarded(size, [](unsigned char* b) { get_##name(reinterpret_cast<char*>(b)); });
+  read_into(size, [](unsigned char* b) { get_##name(reinterpret_cast<char*>(b)); });
 #define INI_FLAGS(name, section, key_format, count, out_of_range) \
   for (int i = -1; i <= (count); ++i) get_##name(i);
 #include "storage/station_ini_keys.def"
