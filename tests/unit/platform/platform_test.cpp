@@ -82,7 +82,7 @@ TEST_F(DeviceRoot, MakesWhatIsMissingUsesWhatExistsAndRefusesThePcsOwn) {
 TEST_F(DeviceRoot, ShellFindsOnlyTheStandInsAndTheyRecordInTheirOwnRoot) {
   ASSERT_EQ(prepare_device_root(dir_.file("root").c_str()), 0);
   const std::string root = root_dir();
-  setenv("PATH", "", 1);
+  setenv("PATH", "/usr/bin:/bin", 1);  // a PATH reset to the usual folders
   ASSERT_EQ(run_shell("for p in date systime2rtc route killall snmptrap; do command -v $p; done"
                       " > tmp/found"),
             0);
