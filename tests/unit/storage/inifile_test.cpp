@@ -9,6 +9,7 @@
 #include <sys/mount.h>
 #include <sys/stat.h>
 
+#include <cstdio>
 #include <cstring>
 #include <map>
 #include <new>
@@ -96,7 +97,10 @@ TEST(IniFile, EachCallFindsWritesOrRefusesAsItsRowSays) {
         const int written = run();
         return std::to_string(written) + ":" + read_file(path);
       });
-      if (child.status == 77) GTEST_SKIP() << "no mounts of its own";
+      if (child.status == 77) {  // not root: the other rows still run
+        std::printf("%s: skipped, no mounts of its own\n", row.where.c_str());
+        continue;
+      }
       result = std::stoi(child.out);
       after = child.out.substr(child.out.find(':') + 1);
     } else {
