@@ -47,10 +47,14 @@ class AlertDelivery : public ::testing::Test {
     write_file(dir_.file("mnt/jffs2/station.ini"), kIni + snmp + "[SMTP]\n" + smtp);
   }
   // The text of a file of the root since the last call, which removes it; for programs.log
-  // after waiting for a mail program that runs in the background.
+  // after waiting for the whole line of a mail program that runs in the background (the
+  // stand-in writes its line in pieces).
   std::string taken(const std::string& path, bool mail = false) const {
-    for (int i = 0; mail && i < 500 && read_file(dir_.file(path)).find("mail") == std::string::npos;
-         ++i)
+    const auto mailed = [&] {
+      const std::string text = read_file(dir_.file(path));
+      return text.find('\n', text.find("mail")) != std::string::npos;
+    };
+    for (int i = 0; mail && i < 500 && !mailed(); ++i)
       std::this_thread::sleep_for(std::chrono::milliseconds(20));
     const std::string text = read_file(dir_.file(path));
     std::filesystem::remove(dir_.file(path));
