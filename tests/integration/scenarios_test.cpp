@@ -1,9 +1,13 @@
 // Plays each scenario file of tests/data/scenarios against the real simulator: its own
 // namespaces, a fresh root, real TCP. The files are the reference data; this is their player.
+#include <sched.h>
+#include <sys/mount.h>
+#include <sys/wait.h>
 #include <unistd.h>
 
 #include <cctype>
 #include <csignal>
+#include <cstring>
 #include <filesystem>
 #include <map>
 #include <memory>
@@ -63,10 +67,36 @@ class Scenario : public SimulatorTest, public testing::WithParamInterface<std::s
     EXPECT_EQ(read_file(root_file("var/log/forwarder.log")), want);
   }
 
+  // $ROOT and $DIR in a command line: the device root and the test's folder.
+  std::string expand(std::string text) const {
+    for (const auto& [name, value] : {std::pair{"$ROOT", root()}, std::pair{"$DIR", dir_->path()}})
+      for (std::size_t at; (at = text.find(name)) != std::string::npos;)
+        text.replace(at, std::strlen(name), value);
+    return text;
+  }
+
   void run(const ScenarioStep& step) {
     const std::string& v = step.verb;
-    if (v == "file") {
-      std::filesystem::create_directories(std::filesystem::path(root_file(step.rest)).parent_path());
+    if (v == "sh") {  // a command of the test's own, in its namespaces; it must succeed
+      EXPECT_EQ(std::system(expand(step.rest).c_str()), 0) << step.rest;
+    } else if (v == "run") {  // a program of the system, to its end
+      std::vector<std::string> args;
+      for (std::size_t i = 1; i < step.words.size(); ++i) args.push_back(expand(step.words[i]));
+      status_ = run_to_end(program_command(step.words.at(0), args), &out_, &err_);
+    } else if (v == "status") {
+      EXPECT_TRUE(WIFEXITED(status_) && WEXITSTATUS(status_) == std::stoi(step.rest))
+          << "status " << status_ << "\nout:\n"
+          << out_ << "err:\n"
+          << err_;
+    } else if (v == "out" || v == "err") {  // the program's whole output, or a line of it
+      const std::string& got = v == "out" ? out_ : err_;
+      if (step.rest.empty())
+        EXPECT_EQ(got, expand(joined(step.block)));
+      else
+        EXPECT_NE(got.find(expand(step.rest)), std::string::npos) << got;
+    } else if (v == "file") {
+      std::filesystem::create_directories(
+          std::filesystem::path(root_file(step.rest)).parent_path());
       write_file(root_file(step.rest), joined(step.block));
     } else if (v == "ini") {
       ASSERT_GE(step.words.size(), 2u);
@@ -113,14 +143,16 @@ class Scenario : public SimulatorTest, public testing::WithParamInterface<std::s
       EXPECT_TRUE(wait_for_text(step.words[0], text)) << read_file(root_file(step.words[0]));
     } else if (v == "lacks") {  // PATH "stdout": the daemon's standard output so far
       const std::string text = step.rest.substr(step.words.at(0).size() + 1);
-      const std::string where = step.words[0] == "stdout" ? sim_->out() : read_file(root_file(step.words[0]));
+      const std::string where =
+          step.words[0] == "stdout" ? sim_->out() : read_file(root_file(step.words[0]));
       EXPECT_EQ(where.find(text), std::string::npos) << text;
     } else if (v == "taken") {
       EXPECT_TRUE(client_->wait_taken());
     } else if (v == "notices") {
       expect_notices(step);
     } else if (v == "poke") {  // writes bytes into the EEPROM image before the start
-      const std::string bytes = bytes_of({0, "", step.rest.substr(step.words.at(0).size()), {}, {}});
+      const std::string bytes =
+          bytes_of({0, "", step.rest.substr(step.words.at(0).size()), {}, {}});
       std::string image = read_file(root_file("dev/i2c-0"));
       image.replace(std::stoul(step.words[0]), bytes.size(), bytes);
       write_file(root_file("dev/i2c-0"), image);
@@ -142,9 +174,14 @@ class Scenario : public SimulatorTest, public testing::WithParamInterface<std::s
 
   std::unique_ptr<ControlClient> client_;
   std::map<std::string, std::string> marked_;
+  int status_ = -1;
+  std::string out_, err_;
 };
 
 TEST_P(Scenario, PlaysAsWritten) {
+  // Mounts a scenario makes are its own, and go with its process.
+  ASSERT_EQ(unshare(CLONE_NEWNS), 0);
+  ASSERT_EQ(mount(nullptr, "/", nullptr, MS_REC | MS_PRIVATE, nullptr), 0);
   std::vector<ScenarioStep> steps;
   std::string error;
   ASSERT_TRUE(parse_scenario(read_file(GetParam()), &steps, &error)) << GetParam() << ": " << error;

@@ -7,6 +7,12 @@
 //   silent                 closed                section NAME WORDS      stdout + block
 //   has PATH TEXT          lacks PATH TEXT       notices [PORT...]       eeprom OFFSET BYTES
 //   poke OFFSET BYTES      mark PATH / same PATH taken                   stop
+//   sh COMMAND             run PROGRAM ARGS      status N                out [TEXT] / err [TEXT]
+//
+// sh runs a command of the test's own in its namespaces (mounts stay in the test's own mount
+// namespace); run runs a program of the system to its end; out and err check its output,
+// whole (the block) or one piece of it. $ROOT and $DIR stand for the device root and the
+// test's folder in their command lines and outputs.
 //
 // A block is the indented lines under its step. station.ini and section take one line of the
 // file or section per word, on their own line and in their block. BYTES are tokens: two hex digits (FF), a
