@@ -20,9 +20,6 @@ constexpr unsigned long kGetIfAddr = 0x8915;
 constexpr unsigned long kGetIfFlags = 0x8913;
 static_assert(kGetIfAddr == SIOCGIFADDR && kGetIfFlags == SIOCGIFFLAGS);
 
-const SocketIo kSystemIo = {::send, ::recv};
-const SocketIo* g_io = &kSystemIo;
-
 bool is_eth_index(int eth_index) { return eth_index >= 0 && eth_index <= 3; }
 
 sockaddr_in ipv4(uint32_t addr, uint16_t port) {
@@ -150,15 +147,13 @@ int tcp_set_send_timeout(int skt, int seconds) {
 
 int chk_send(int skt, const void* bytes, int length) {
   if (skt < 0 || length < 0) return -1;
-  return static_cast<int>(g_io->send(skt, bytes, static_cast<std::size_t>(length), 0));
+  return static_cast<int>(send(skt, bytes, static_cast<std::size_t>(length), 0));
 }
 
 int chk_recv(int skt, void* buffer, std::size_t length) {
   if (skt < 0) return -1;
-  return static_cast<int>(g_io->recv(skt, buffer, length, 0));
+  return static_cast<int>(recv(skt, buffer, length, 0));
 }
-
-void set_socket_io(const SocketIo* io) { g_io = io ? io : &kSystemIo; }
 
 uint32_t get_eth_addr(int skt, int eth_index) {
   if (!is_eth_index(eth_index)) return 0;

@@ -3,8 +3,6 @@
 // lookups. Hides the socket calls, the interface ioctls and their diagnostics.
 #pragma once
 
-#include <sys/types.h>
-
 #include <cstddef>
 #include <cstdint>
 
@@ -39,14 +37,6 @@ int tcp_set_send_timeout(int skt, int seconds);
 int chk_send(int skt, const void* bytes, int length);
 // -1 for a negative descriptor; else recv()'s result.
 int chk_recv(int skt, void* buffer, std::size_t length);
-
-// The two calls through which chk_send and chk_recv reach a socket: send() and recv() unless
-// a test put its own pair in place (to make transfers short or fail); nullptr restores them.
-struct SocketIo {
-  ssize_t (*send)(int skt, const void* bytes, size_t length, int flags);
-  ssize_t (*recv)(int skt, void* buffer, size_t length, int flags);
-};
-void set_socket_io(const SocketIo* io);
 
 // IPv4 address (network byte order) of interface `eth_index`, asked through `skt`;
 // 0 for an index outside 0..3 or an interface that has no address.

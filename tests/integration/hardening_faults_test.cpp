@@ -13,19 +13,34 @@
 #include <random>
 #include <string>
 
-#include "commands_support.h"
 #include "protocol/change_notice.h"
+#include "support/sim_harness.h"
 
 namespace {
 
 constexpr char kIni[] = "[COM1]\ncom_baud_rate=9600\ncom_data_bit=8\n[COM2]\ncom_baud_rate=19200\n";
-const std::string k9600 = bytes({0x00, 0x00, 0x25, 0x80});
-const std::string k300 = bytes({0x00, 0x00, 0x01, 0x2C});
-const std::string k115200 = bytes({0x00, 0x01, 0xC2, 0x00});
-const std::string kQuery = bytes({0, 0, 0, 0});
+const std::string k9600("\0\0\x25\x80", 4), k300("\0\0\x01\x2C", 4);
+const std::string k115200("\0\x01\xC2\0", 4), kQuery(4, '\0');
 
-class DaemonFaultsTest : public CommandsTest {
+class DaemonFaultsTest : public SimulatorTest {
  protected:
+  // Starts the simulator on this station.ini, with a logged-in client on eth0.
+  void start(const std::string& station_ini) {
+    write_file(root_file("mnt/jffs2/station.ini"), station_ini);
+    ASSERT_TRUE(start_simulator());
+    client_ = greeted_client(kEth0Address, true);
+  }
+  std::string ask(const std::string& request, std::size_t answer_size) {
+    EXPECT_TRUE(client_->send(request));
+    return client_->read(answer_size);
+  }
+  // Every notice since the start, one port a line; a code-99 set goes last, so its notice
+  // proves the earlier ones were taken.
+  void expect_notices(const std::string& lines) {
+    ASSERT_EQ(ask(frame(99, "\x02"), 7), reply(99, "\x02"));
+    EXPECT_TRUE(wait_for_text("var/log/forwarder.log", lines + "1\n"));
+    EXPECT_EQ(read_file(root_file("var/log/forwarder.log")), lines + "1\n");
+  }
   // Mounts made from here on are this test's alone, and the simulator started afterwards
   // shares them.
   void private_mounts() {
@@ -34,6 +49,7 @@ class DaemonFaultsTest : public CommandsTest {
         << std::strerror(errno);
   }
   std::string jffs2() const { return root_file("mnt/jffs2"); }
+  std::string ini_path() const { return root_file("mnt/jffs2/station.ini"); }
   // A client logged in on a fresh connection sets 300 baud and asks for the rate.
   void expect_served_with_300() {
     client_.reset();  // one client at a time: the old one must go first
@@ -41,6 +57,7 @@ class DaemonFaultsTest : public CommandsTest {
     EXPECT_EQ(ask(frame(1, k300) + frame(1, kQuery), 20), reply(1, k300) + reply(1, k300));
     EXPECT_NE(section("COM1").find("com_baud_rate=300\n"), std::string::npos) << ini();
   }
+  std::unique_ptr<ControlClient> client_;
 };
 
 TEST_F(DaemonFaultsTest, ReadOnlyStationIniIsLeftAloneAndTheRecordTakesTheValue) {
@@ -51,7 +68,7 @@ TEST_F(DaemonFaultsTest, ReadOnlyStationIniIsLeftAloneAndTheRecordTakesTheValue)
       << std::strerror(errno);
   EXPECT_EQ(ask(frame(1, k115200) + frame(1, kQuery), 20), reply(1, k115200) + reply(1, k115200));
   EXPECT_EQ(ini(), kIni);
-  expect_notices("1\n", '1');  // the change was announced all the same
+  expect_notices("1\n");  // the change was announced all the same
   ASSERT_EQ(umount2(jffs2().c_str(), 0), 0);
   expect_served_with_300();
 }
@@ -111,7 +128,7 @@ TEST_F(DaemonFaultsTest, StationIniReplacedWithGarbageOrCutShortWhileServing) {
   write_file(ini_path(), std::string(kIni).substr(0, 20));  // "[COM1]\ncom_baud_rate"
   EXPECT_EQ(ask(frame(3, "\x03") + frame(1, kQuery), 17), reply(3, "\x03") + reply(1, k9600));
   EXPECT_EQ(ini(), "[COM1]\ncom_parity=Even\ncom_baud_rate");
-  expect_notices("1\n1\n1\n", '1');
+  expect_notices("1\n1\n1\n");
   expect_served_with_300();
 }
 
@@ -132,7 +149,7 @@ TEST_F(DaemonFaultsTest, MissingQueueIsReportedAndTheDaemonGoesOn) {
 }
 
 TEST_F(DaemonFaultsTest, FullQueueHoldsTheAnswerUntilItIsDrained) {
-  const int queue = msgget(kChangeNoticeKey, IPC_CREAT | IPC_EXCL | 0600);
+  const int queue = msgget(1234, IPC_CREAT | IPC_EXCL | 0600);  // the key the daemon is given
   ASSERT_GE(queue, 0) << std::strerror(errno);
   ChangeNotice filler{7, "filler"};
   int filled = 0;
@@ -146,16 +163,15 @@ TEST_F(DaemonFaultsTest, FullQueueHoldsTheAnswerUntilItIsDrained) {
   EXPECT_TRUE(wait_for_text("mnt/jffs2/station.ini", "com_baud_rate=300\n"));
   EXPECT_TRUE(client_->silent_for(1000));
   ChangeNotice got{};
-  ASSERT_EQ(msgrcv(queue, &got, sizeof got.text, 0, IPC_NOWAIT), kChangeNoticeTextSize);
+  ASSERT_EQ(msgrcv(queue, &got, sizeof got.text, 0, IPC_NOWAIT), 260);
   EXPECT_EQ(got.type, 7);
   EXPECT_EQ(client_->read(10), reply(1, k300));
   // The daemon's notice went in behind the fillers: type 1, "1" and zeros.
   for (int i = 1; i < filled; ++i)
-    ASSERT_EQ(msgrcv(queue, &got, sizeof got.text, 7, IPC_NOWAIT), kChangeNoticeTextSize);
-  ASSERT_EQ(msgrcv(queue, &got, sizeof got.text, 0, IPC_NOWAIT), kChangeNoticeTextSize);
-  EXPECT_EQ(got.type, kChangeNoticeType);
-  EXPECT_EQ(std::string(got.text, sizeof got.text),
-            "1" + std::string(kChangeNoticeTextSize - 1, '\0'));
+    ASSERT_EQ(msgrcv(queue, &got, sizeof got.text, 7, IPC_NOWAIT), 260);
+  ASSERT_EQ(msgrcv(queue, &got, sizeof got.text, 0, IPC_NOWAIT), 260);
+  EXPECT_EQ(got.type, 1);
+  EXPECT_EQ(std::string(got.text, 260), "1" + std::string(259, '\0'));
   EXPECT_EQ(ask(frame(1, k9600), 10), reply(1, k9600));  // room now: no waiting
   EXPECT_EQ(sim_->out().find("can't get"), std::string::npos);
   EXPECT_EQ(msgctl(queue, IPC_RMID, nullptr), 0);

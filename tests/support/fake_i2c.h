@@ -8,16 +8,9 @@
 
 #include <array>
 #include <string>
-#include <vector>
 
 class FakeI2c {
  public:
-  enum class Kind { open, select, write, read, close };
-  struct Transfer {
-    Kind kind;
-    std::vector<unsigned char> bytes;  // written or delivered; select: the bus address
-  };
-
   FakeI2c();
   ~FakeI2c();
   FakeI2c(const FakeI2c&) = delete;
@@ -27,10 +20,10 @@ class FakeI2c {
   // a 2-byte write sets the address counter, longer writes store from there, reads deliver
   // from the counter on; the counter wraps at 8192. Only bus address 0x50 answers.
   std::array<unsigned char, 8192> chip;
-  std::vector<Transfer> transfers;  // every call, in order
-  std::string last_path;            // what the last open asked for
-  int last_flags = -1;
-  unsigned long paused_us = 0;  // sum of every pause asked for
+  // Every call in order, separated by blanks: "open" (with O_SYNC "open+sync"), "select:50",
+  // "write:0123ab" and "read:ab" with the bytes in hex, "pause:10000", "close". A call that
+  // was made to fail ends in '!'.
+  std::string transfers;
 
   // Faults. fail_transfer counts reads and writes together from 0 since construction; that
   // transfer returns -1 with errno EIO. short_read caps every read at that many bytes.
@@ -39,10 +32,6 @@ class FakeI2c {
   int fail_transfer = -1;
   int short_read = -1;
 
-  int count(Kind kind) const;
-  // The kinds of the calls in order: "open select write read close".
-  std::string trace() const;
-
  private:
   static int do_open(const char* path, int flags);
   static int do_select(int fd, int bus_address);
@@ -50,10 +39,11 @@ class FakeI2c {
   static ssize_t do_read(int fd, void* buf, size_t n);
   static int do_close(int fd);
   static void do_pause(unsigned microseconds);
-  bool fails_now();
+  // Records a call with its bytes; false when the call is to fail.
+  bool record(const char* call, const unsigned char* bytes, size_t n, bool fails);
 
+  static constexpr unsigned kSize = 8192;
   static FakeI2c* active_;
   long long transfer_index_ = 0;  // a fuzzing run of hours makes billions
   unsigned counter_ = 0;
-  bool selected_ = false;
 };

@@ -407,6 +407,16 @@ bool SimulatorTest::wait_for_text(const std::string& name, const std::string& te
   }
 }
 
+std::string SimulatorTest::section(const std::string& name) const {
+  const std::string text = "\n" + ini();
+  const std::string header = "\n[" + name + "]\n";
+  std::size_t at = text.find(header);
+  if (at == std::string::npos) return "(no section " + name + ")";
+  at += header.size();
+  const std::size_t end = text.find("\n[", at - 1);
+  return text.substr(at, end == std::string::npos ? std::string::npos : end + 1 - at);
+}
+
 std::unique_ptr<ControlClient> SimulatorTest::greeted_client(const char* address, bool login) {
   auto client = std::make_unique<ControlClient>();
   EXPECT_TRUE(client->connect(address)) << address;

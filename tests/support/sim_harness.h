@@ -133,6 +133,9 @@ class SimulatorTest : public testing::Test {
   // Waits until the file under the root holds the text (logs are written by other
   // processes, some of them in the background).
   bool wait_for_text(const std::string& name, const std::string& text, int timeout_ms = kWaitMs);
+  // station.ini under the root, whole, and the lines of one section (header excluded).
+  std::string ini() const { return read_file(root_file("mnt/jffs2/station.ini")); }
+  std::string section(const std::string& name) const;
   // A connected client that got the greeting; with login, also logged in.
   std::unique_ptr<ControlClient> greeted_client(const char* address = kEth0Address,
                                                 bool login = false);

@@ -1,7 +1,10 @@
 #include "support/temp_dir.h"
 
 #include <sys/stat.h>
+#include <sys/wait.h>
+#include <unistd.h>
 
+#include <cstdio>
 #include <cstdlib>
 #include <filesystem>
 #include <fstream>
@@ -37,4 +40,26 @@ void write_file(const std::string& path, const std::string& text) {
 bool file_exists(const std::string& path) {
   struct stat st;
   return ::lstat(path.c_str(), &st) == 0;
+}
+
+ChildRun in_child(const std::function<std::string()>& body) {
+  int out[2];
+  if (pipe(out) != 0) return {-1, ""};
+  std::fflush(nullptr);
+  const pid_t child = fork();
+  if (child == 0) {
+    dup2(out[1], 1);
+    const std::string text = body();
+    std::fflush(stdout);
+    _exit(write(1, text.data(), text.size()) == static_cast<ssize_t>(text.size()) ? 0 : 1);
+  }
+  close(out[1]);
+  ChildRun run{-1, ""};
+  char chunk[4096];
+  for (ssize_t n; (n = read(out[0], chunk, sizeof chunk)) > 0;) run.out.append(chunk, n);
+  close(out[0]);
+  int status = 0;
+  waitpid(child, &status, 0);
+  if (WIFEXITED(status)) run.status = WEXITSTATUS(status);
+  return run;
 }

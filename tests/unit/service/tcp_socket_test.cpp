@@ -1,18 +1,39 @@
+// The control service's sockets on loopback, and in a network namespace for the interface
+// lookups: what each call gives when the peer or the descriptor fails, and a control loop
+// that keeps serving, and forgets a login, after its clients failed it.
 #include "service/tcp_socket.h"
 
 #include <arpa/inet.h>
 #include <gtest/gtest.h>
 #include <poll.h>
 #include <sched.h>
+#include <signal.h>
+#include <sys/socket.h>
 #include <sys/wait.h>
 #include <unistd.h>
 
+#include <cerrno>
 #include <cstdlib>
+#include <cstring>
+#include <filesystem>
+#include <string>
 #include <vector>
+
+#include "client/tcp_transport.h"
+#include "platform/device_root.h"
+#include "platform/root.h"
+#include "service/control_loop.h"
+#include "storage/eeprom_map.h"
+#include "support/fake_i2c.h"
+#include "support/temp_dir.h"
 
 namespace {
 
-using namespace testing::internal;  // CaptureStdout and friends
+using namespace std::string_literals;
+using testing::internal::CaptureStderr;
+using testing::internal::CaptureStdout;
+using testing::internal::GetCapturedStderr;
+using testing::internal::GetCapturedStdout;
 
 uint16_t local_port(int skt) {
   sockaddr_in sin{};
@@ -21,94 +42,162 @@ uint16_t local_port(int skt) {
   return ntohs(sin.sin_port);
 }
 
-bool wait_for(int skt, short events) {
+bool ready(int skt, short events) {
   pollfd p{skt, events, 0};
   return poll(&p, 1, 5000) == 1;
 }
 
-// A loopback listener with one client connecting to it, not yet accepted.
-struct Pair {
-  int server = tcp_server_make_skt(kNoInterface, 0, 1);
-  int client = tcp_client_make_skt(kNoInterface, htonl(INADDR_LOOPBACK), local_port(server));
-  ~Pair() { close(server), close(client); }
-};
+// A loopback client, retrying while the listener is not there yet.
+int connected(uint16_t port, int receive_buffer = 0) {
+  TcpOptions options;
+  options.retry_ms = 2000;
+  options.receive_buffer = receive_buffer;
+  std::string why;
+  return tcp_open("127.0.0.1", port, options, &why);
+}
 
-TEST(TcpSocket, LoopbackServerAcceptsPollingAndSendsGuarded) {
-  Pair pair;
-  CaptureStdout();
-  CaptureStderr();
-  const int idle = tcp_server_make_skt(kNoInterface, 0, 1);
-  EXPECT_EQ(tcp_server_accept(idle, nullptr, nullptr, 1), -1);  // nothing pending: silent
-  EXPECT_EQ(tcp_server_make_skt(kNoInterface, local_port(pair.server), 1), -1);  // port in use
-  EXPECT_EQ(GetCapturedStderr().rfind("tcp server bind error: ", 0), 0u);
-  EXPECT_EQ(GetCapturedStdout(), "");
+// Sends request and gives what arrives within two seconds, up to `expected` bytes.
+std::string exchange(int s, const std::string& request, std::size_t expected) {
+  std::vector<unsigned char> got;
+  tcp_send_all(s, request.data(), request.size(), 2000);
+  tcp_receive_until(s, &got, expected, 2000);
+  return std::string(got.begin(), got.end());
+}
 
-  ASSERT_TRUE(wait_for(pair.client, POLLOUT) && wait_for(pair.server, POLLIN));
+// Closes with a reset instead of an orderly end.
+void reset(int s) {
+  const linger now{1, 0};
+  setsockopt(s, SOL_SOCKET, SO_LINGER, &now, sizeof now);
+  close(s);
+}
+
+TEST(TcpSocket, EachFaultOfPeerOrDescriptorGivesItsResultAndWords) {
+  signal(SIGPIPE, SIG_IGN);  // as the daemon does
+  const int server = tcp_server_make_skt(kNoInterface, 0, 1);
+  const uint16_t port = local_port(server);
+  EXPECT_EQ(tcp_server_accept(server, nullptr, nullptr, 1), -1);  // nothing pending: silent
+  const int client = connected(port);
   uint32_t addr = 0;
-  uint16_t port = 0;
+  uint16_t peer_port = 0;
   CaptureStdout();
-  const int conn = tcp_server_accept(pair.server, &addr, &port, 1);
+  const int conn = tcp_server_accept(server, &addr, &peer_port, 0);
   EXPECT_EQ(GetCapturedStdout(), "tcp server accept ok\n");
   EXPECT_EQ(addr, htonl(INADDR_LOOPBACK));
-  EXPECT_EQ(ntohs(port), local_port(pair.client));
-
-  char buf[8] = {};
-  EXPECT_EQ(chk_send(pair.client, "ab", -1), -1);
-  EXPECT_EQ(chk_send(pair.client, "hello", 5), 5);
-  ASSERT_TRUE(wait_for(conn, POLLIN));
-  EXPECT_EQ(chk_recv(conn, buf, sizeof buf), 5);  // nothing of the refused send arrived
-  EXPECT_EQ(socket_eth_index(conn), -1);           // loopback is not eth0
+  EXPECT_EQ(ntohs(peer_port), local_port(client));
+  timeval limit{};
+  socklen_t size = sizeof limit;
+  getsockopt(conn, SOL_SOCKET, SO_SNDTIMEO, &limit, &size);
+  EXPECT_EQ(limit.tv_sec, kControlSendTimeoutSec);
+  char buffer[8];
+  EXPECT_EQ(chk_send(client, "hello", 5), 5);
+  EXPECT_EQ(chk_recv(conn, buffer, sizeof buffer), 5);
+  EXPECT_EQ(socket_eth_index(conn), -1);  // loopback is not eth0
   EXPECT_EQ(get_eth_addr(conn, 4) | get_eth_addr(conn, -1), 0u);
   EXPECT_EQ(eth_is_up(conn, 7), 1);
 
-  // A lone urgent byte is an exceptional condition with nothing readable.
-  ASSERT_EQ(send(pair.client, "!", 1, MSG_OOB), 1);
-  ASSERT_TRUE(wait_for(conn, POLLPRI));
+  CaptureStderr();
+  const auto open_files = [] {
+    return std::distance(std::filesystem::directory_iterator("/proc/self/fd"), {});
+  };
+  const auto before = open_files();
+  EXPECT_EQ(tcp_server_make_skt(kNoInterface, port, 1), -1);
+  EXPECT_EQ(open_files(), before);  // the refused socket is closed
+  EXPECT_EQ(GetCapturedStderr(), "tcp server bind error: "s + std::strerror(EADDRINUSE) + "\n");
+  EXPECT_EQ(chk_send(client, "ab", -1) + chk_send(-1, "ab", 2) + chk_recv(-1, buffer, 1), -3);
+  // A lone urgent byte is an exceptional condition with nothing to accept.
+  send(client, "!", 1, MSG_OOB);
+  ASSERT_TRUE(ready(conn, POLLPRI));
   CaptureStdout();
   EXPECT_EQ(tcp_server_accept(conn, nullptr, nullptr, 1), -2);
   EXPECT_EQ(GetCapturedStdout(), "accept: get a exception\n");
-
-  close(idle), close(conn);
+  // A peer that stops reading: small buffers, and a send time-out of one second.
+  const int stalled = connected(port, 4096), stuck = tcp_server_accept(server, nullptr, nullptr, 1);
+  const int small = 4096;
+  setsockopt(stuck, SOL_SOCKET, SO_SNDBUF, &small, sizeof small);
+  ASSERT_EQ(tcp_set_send_timeout(stuck, 1), 0);
+  const std::vector<char> block(65536, 'x');
+  int sent = 0;
+  for (int i = 0; i < 100 && sent >= 0; ++i) sent = chk_send(stuck, block.data(), 65536);
+  EXPECT_EQ(sent, -1);
+  EXPECT_EQ(errno, EAGAIN);
+  // A peer that resets, then a closed descriptor.
+  reset(client);
+  ASSERT_TRUE(ready(conn, POLLIN));
+  EXPECT_EQ(chk_recv(conn, buffer, sizeof buffer), -1);
+  EXPECT_EQ(chk_send(conn, "x", 1), -1);
+  close(conn);
+  EXPECT_EQ(chk_recv(conn, buffer, 1), -1);
+  for (int s : {server, stalled, stuck}) close(s);
 }
 
 // In a network namespace of its own (the PC's eth0 is never asked): a veth pair eth0/eth1
-// with addresses, and eth2, down and without address. The child reports through a pipe.
+// with addresses, and eth2, down and without address.
 TEST(TcpSocket, InterfaceLookupsInOwnNamespace) {
-  int fds[2];
-  ASSERT_EQ(pipe(fds), 0);
-  fflush(nullptr);
-  const pid_t child = fork();
-  if (child == 0) {
-    alarm(20);
+  const ChildRun child = in_child([] {
     if (unshare(CLONE_NEWNET) != 0) _exit(77);
     if (std::system("ip link set lo up && ip link add eth0 type veth peer name eth1 &&"
                     " ip link add eth2 type veth peer name peer2 &&"
                     " ip addr add 10.77.0.1/24 dev eth0 && ip addr add 10.77.1.1/24 dev eth1 &&"
-                    " ip link set eth0 up && ip link set eth1 up") != 0)
+                    " ip link set eth0 up && ip link set eth1 up"))
       _exit(78);
     const int s = socket(AF_INET, SOCK_STREAM, 0);
     const int server = tcp_server_make_skt(0, 0, 1);
     const int client = tcp_client_make_skt(1, get_eth_addr(s, 0), local_port(server));
     uint32_t peer = 0;
     const int conn = tcp_server_accept(server, &peer, nullptr, 0);
-    const uint32_t r[] = {get_eth_addr(s, 0), get_eth_addr(s, 1), get_eth_addr(s, 2),
-                          uint32_t(eth_is_up(s, 0)), uint32_t(eth_is_up(s, 2)),
-                          uint32_t(eth_is_up(s, 3)), socket_local_addr(server), peer,
-                          uint32_t(socket_eth_index(conn)), uint32_t(socket_eth_index(client))};
-    _exit(write(fds[1], r, sizeof r) == sizeof r ? 0 : 79);
+    std::string out;
+    for (uint32_t a : {get_eth_addr(s, 0), get_eth_addr(s, 1), get_eth_addr(s, 2),
+                       socket_local_addr(server), peer})
+      out += std::string(inet_ntoa(in_addr{a})) + " ";
+    for (int i : {eth_is_up(s, 0), eth_is_up(s, 2), eth_is_up(s, 3), socket_eth_index(conn),
+                  socket_eth_index(client)})
+      out += std::to_string(i) + " ";
+    return out;
+  });
+  if (child.status == 77) GTEST_SKIP() << "no network namespace";
+  // eth0..eth2's addresses; the server bound to eth0, the client to eth1; eth0 up, eth2 down,
+  // eth3 missing; the accepted side is on eth0, the client's side is not.
+  EXPECT_EQ(child.out,
+            "tcp server accept ok\n10.77.0.1 10.77.1.1 0.0.0.0 10.77.0.1 10.77.1.1 1 0 0 1 -1 ");
+}
+
+// The real control loop in a child. Clients that reset after logging in, reset before reading
+// their answer, or leave at once are dropped; the next client is greeted anew and is not
+// logged in, and a correct client is served.
+TEST(ControlLoop, DropsFailingClientsAndForgetsTheirLogin) {
+  const std::string login = "\xFF\xFA\x2C\x00secret\xFF\xF0"s, ok = "\xFF\xFA\x2C\x64S\xFF\xF0"s;
+  TempDir dir;
+  ASSERT_EQ(prepare_device_root(dir.path().c_str()), 0);
+  FakeI2c chip;
+  set_eePassword("secret\0\0");
+  const int probe = tcp_server_make_skt(kNoInterface, 0, 1);
+  const uint16_t port = local_port(probe);
+  close(probe);
+  const pid_t child = fork();
+  if (child == 0) {
+    std::freopen("/dev/null", "w", stdout);
+    signal(SIGPIPE, SIG_IGN);
+    control_session_loop(static_cast<PortTable*>(std::calloc(1, sizeof(PortTable))), port);
+    _exit(1);
   }
-  close(fds[1]);
-  std::vector<uint32_t> r(10);
-  const bool got = read(fds[0], r.data(), 40) == 40;
-  close(fds[0]);
-  int status = 0;
-  waitpid(child, &status, 0);
-  if (WIFEXITED(status) && WEXITSTATUS(status) == 77) GTEST_SKIP() << "no network namespace";
-  ASSERT_TRUE(got) << "child status " << status;
-  const uint32_t eth0 = inet_addr("10.77.0.1"), eth1 = inet_addr("10.77.1.1");
-  // addresses of eth0..eth2; eth0 up, eth2 down, eth3 missing; server bound to eth0; client
-  // bound to eth1; the accepted side is on eth0, the client's side is not.
-  EXPECT_EQ(r, (std::vector<uint32_t>{eth0, eth1, 0, 1, 0, 0, eth0, eth1, 1, uint32_t(-1)}));
+  int s = connected(port);
+  EXPECT_EQ(exchange(s, "", 2), "  ");
+  EXPECT_EQ(exchange(s, login, ok.size()), ok);
+  reset(s);
+  s = connected(port);
+  EXPECT_EQ(exchange(s, login, 2), "  ");
+  reset(s);
+  close(connected(port));
+  s = connected(port);
+  EXPECT_EQ(exchange(s, "", 2), "  ");
+  // Refused before a login: code 1 answered with error code 180.
+  EXPECT_EQ(exchange(s, "\xFF\xFA\x2C\x01\0\0\0\0\xFF\xF0"s, 7), "\xFF\xFA\x2C\xB4\x01\xFF\xF0"s);
+  EXPECT_EQ(exchange(s, login, ok.size()), ok);
+  close(s);
+  EXPECT_EQ(waitpid(child, nullptr, WNOHANG), 0);  // still serving
+  kill(child, SIGKILL);
+  waitpid(child, nullptr, 0);
+  set_root(nullptr);
 }
 
 }  // namespace

@@ -1,16 +1,29 @@
+// The INI library against its case table, tests/data/inifile.txt: each row is one call on a
+// file as the row gives it, with what the call gives back, prints and leaves in the file.
+// Then the value forms of the station.ini accessors at their edges (the common forms are read
+// by the port loader's test and written by the defaults routines' test).
 #include "storage/inifile.h"
 
 #include <gtest/gtest.h>
+#include <sched.h>
+#include <sys/mount.h>
+#include <sys/stat.h>
 
+#include <cstdio>
 #include <cstring>
+#include <map>
 #include <new>
 #include <string>
+#include <type_traits>
 #include <vector>
 
+#include "platform/root.h"
+#include "storage/station_ini.h"
+#include "support/case_table.h"
 #include "support/temp_dir.h"
 
-// Fails the n-th array new(nothrow) from now on (1 = the next one); 0 never fails. Replacing
-// this allocation function is how a test takes the working buffers away from the library.
+// Fails the n-th array new(nothrow) from now on (1 = the next one); 0 never fails. This is
+// how a row takes the working buffers away from the library.
 static int g_fail_nothrow_new = 0;
 void* operator new[](std::size_t size, const std::nothrow_t&) noexcept {
   if (g_fail_nothrow_new > 0 && --g_fail_nothrow_new == 0) return nullptr;
@@ -23,140 +36,179 @@ void* operator new[](std::size_t size, const std::nothrow_t&) noexcept {
 
 namespace {
 
-struct Ini {
-  TempDir dir;
-  std::string path = dir.file("station.ini");
-  // The value read, or "<none>" when the read returns 0.
-  std::string get(const char* section, const char* key) const {
-    char value[128];
-    if (read_profile_string(section, key, value, sizeof value, nullptr, path.c_str()) != 1)
-      return "<none>";
-    return value;
+using namespace std::string_literals;
+
+TEST(IniFile, EachCallFindsWritesOrRefusesAsItsRowSays) {
+  std::map<std::string, std::string> texts;
+  for (const CaseRow& row : read_case_table("inifile.txt")) {
+    SCOPED_TRACE(row.where);
+    const std::string op = *row[0], call = op.substr(0, op.find('.'));
+    const std::string mode = call == op ? "" : op.substr(call.size() + 1);
+    if (op == "text") {
+      texts[*row[1]] = *row[2];
+      continue;
+    }
+    if (op == "split") {
+      std::string text = row.text(1), joined;
+      std::vector<std::vector<char>> out(8, std::vector<char>(16));
+      std::vector<char*> tokens;
+      for (auto& o : out) tokens.push_back(o.data());
+      const int n = split_tokens(row[1] ? text.data() : nullptr, tokens.data(), row[2]->c_str());
+      for (int i = 0; i < n; ++i) joined += (i ? "|" : "") + std::string(tokens[i]);
+      EXPECT_EQ(joined, *row[3]);
+      continue;
+    }
+    std::optional<std::string> before = row[1];
+    if (before && before->starts_with("@")) before = texts.at(*before);
+    TempDir dir;
+    const std::string path = dir.file(mode == "nodir" ? "none/station.ini" : "station.ini");
+    if (mode == "dir") mkdir(path.c_str(), 0755);
+    if (before && mode != "full") write_file(path, *before);
+    const char *p = path.c_str(), *section = row.fields.size() > 4 ? row[2]->c_str() : "",
+               *key = row.fields.size() > 4 ? row[3]->c_str() : "";
+    std::string value(128, '#');
+    std::vector<char> buffer(kIniBufferSize);
+    int length = -1;
+    const auto run = [&] {
+      if (call == "read") return read_profile_string(section, key, value.data(), 128, nullptr, p);
+      if (call == "readn")
+        return read_profile_string(section, key, value.data(), std::stoi(*row[4]),
+                                   row[5] ? row[5]->c_str() : nullptr, p);
+      if (call == "int") return read_profile_int(section, key, std::stoi(*row[4]), p);
+      if (call == "float")
+        return int(1000 * read_profile_float(section, key, std::stoi(*row[4]), p));
+      if (call == "load") return load_ini_file(p, buffer.data(), &length);
+      return write_profile_string(section, key, row[4]->c_str(), p);
+    };
+
+    int result;
+    std::optional<std::string> after = before;
+    if (mode == "ro" || mode == "full") {
+      // In a child with mounts of its own: the folder read-only, or a tmpfs of one page.
+      const char* d = dir.path().c_str();
+      const ChildRun child = in_child([&] {
+        if (unshare(CLONE_NEWNS) || mount(nullptr, "/", nullptr, MS_REC | MS_PRIVATE, nullptr) ||
+            (mode == "full"
+                 ? mount("tmpfs", d, "tmpfs", 0, "size=4096")
+                 : mount(d, d, nullptr, MS_BIND, nullptr) ||
+                       mount(nullptr, d, nullptr, MS_BIND | MS_REMOUNT | MS_RDONLY, nullptr)))
+          _exit(77);
+        if (mode == "full") write_file(path, *before);
+        const int written = run();
+        return std::to_string(written) + ":" + read_file(path);
+      });
+      if (child.status == 77) {  // not root: the other rows still run
+        std::printf("%s: skipped, no mounts of its own\n", row.where.c_str());
+        continue;
+      }
+      result = std::stoi(child.out);
+      after = child.out.substr(child.out.find(':') + 1);
+    } else {
+      testing::internal::CaptureStdout();
+      g_fail_nothrow_new = mode.starts_with("nomem") ? mode.back() - '0' : 0;
+      result = run();
+      g_fail_nothrow_new = 0;
+      EXPECT_EQ(testing::internal::GetCapturedStdout(),
+                mode.starts_with("nomem")
+                    ? "Warning: No buffer to process ini files\nIngore this " +
+                          std::string(call == "read" ? "read" : "write") + "_profile_string\n"
+                    : "");
+      if (mode != "dir" && file_exists(path)) after = read_file(path);
+    }
+    if (call == "read") {
+      EXPECT_EQ(std::to_string(result) + value.c_str(),
+                (row[4] ? "1" + *row[4] : "0" + std::string(128, '#')));
+    } else if (call == "readn") {
+      EXPECT_EQ(std::to_string(result) + value.substr(0, 8), *row[6] + *row[7]);
+    } else if (call == "int" || call == "float") {
+      EXPECT_EQ(result, call == "int" ? std::stoi(*row[5]) : int(1000 * std::stof(*row[5])));
+    } else if (call == "load") {
+      EXPECT_EQ(std::to_string(result) + " " + std::to_string(length), *row[2] + " " + *row[3]);
+    } else {
+      EXPECT_EQ(result, std::stoi(*row[5]));
+      EXPECT_TRUE(after == (row[6] ? row[6] : before)) << after.value_or("(none)").substr(0, 80);
+    }
   }
-  int set(const char* s, const char* k, const char* v) const {
-    return write_profile_string(s, k, v, path.c_str());
+}
+
+class StationIni : public ::testing::Test {
+ protected:
+  void SetUp() override {
+    ASSERT_EQ(set_root(dir_.path().c_str()), 0);
+    for (const char* folder : {"mnt", "mnt/jffs2"}) mkdir(dir_.file(folder).c_str(), 0755);
   }
+  void TearDown() override { set_root(nullptr); }
+  // The first n bytes a reader left in a buffer of 0x55 bytes.
+  template <typename Read>
+  static std::string left(Read read, std::size_t n) {
+    char b[160];
+    std::memset(b, 0x55, sizeof b);
+    if constexpr (std::is_invocable_v<Read, char*>)
+      read(b);
+    else
+      read(reinterpret_cast<unsigned char*>(b));
+    return std::string(b, n);
+  }
+  TempDir dir_;
+  const std::string ini_ = dir_.file("mnt/jffs2/station.ini");
 };
 
-TEST(IniFile, ReadsTakeEveryByteLiterally) {
-  const char* text =
-      "[S]\n\n  E=\nK = V\n;C=1\nN\n=x\nT=V ;note\nk=lower\n[+S]\nP=1\n[A\n[B]\nQ=2\n"
-      "[R]\r\nA=1\r\nA=2\r\n[R]\nB=3\n";
-  // clang-format off
-  const std::vector<std::vector<const char*>> cases = {
-      {"S", "E", ""}, {"S", "K", nullptr}, {"S", "K ", " V"}, {"S", "C", nullptr},
-      {"S", ";C", nullptr}, {"S", "N", nullptr}, {"S", "T", "V ;note"}, {"S", "k", "lower"},
-      {"s", "k", nullptr}, {"S", "P", nullptr}, {"+S", "P", "1"}, {"R", "A", "1"}, {"R", "B", "3"},
-      // A header name runs to the next ']' across line ends: [B] hides inside "A\n[B".
-      {"B", "Q", nullptr}, {"A\n[B", "Q", "2"}};
-  // clang-format on
-  Ini ini;
-  write_file(ini.path, text);
-  for (const auto& c : cases)
-    EXPECT_EQ(ini.get(c[0], c[1]), c[2] ? c[2] : "<none>") << c[0] << "/" << c[1];
-  EXPECT_EQ(read_profile_int("S", "E", 7, ini.path.c_str()), 0);  // present: not the default
+TEST_F(StationIni, ReadersTakeWhatTheirFormHoldsAndNothingOfOtherPorts) {
+  write_file(ini_,
+             "[COM1]\ncom_baud_rate=9600   \ncom_source_ip=10.1.300\n[COM2]\ncom_ixon=0x1234\n"
+             "com_ixoff=13\n[+COM1]\nuart_deli_timer=-5\n[+COM2]\nuart_deli_char=0xd\n"
+             "tcp_deli_char=0x1bff\n[COM3]\ncom_baud_rate=9600\ncom_des1_ip=1.2.3.4\n"
+             "[SNMP]\ntrapAlert0=1\ntrapAlert3=1\nemailAlert5=1\nreadCommunity=" +
+                 std::string(20, 'c') +
+                 "\n[SMTP]\nsender=ab\xE9"
+                 "cd\nreceiver=x\x80y\nsmtpAuth=258\n[COMLOG]\nlog_type=hex\nlog_com=COM2\n");
+  EXPECT_EQ(get_com_baud_rate(1), 9600);
+  EXPECT_EQ(get_uart_deli_timer(1), -5);
+  EXPECT_EQ(get_com_data_bit(1), 0);
+  EXPECT_EQ(get_com_ixon(2), 0x1234);  // hex bytes: the whole number
+  EXPECT_EQ(get_com_ixoff(2), 0x13);
+  EXPECT_EQ(get_log_type(), 0);  // words match exactly
+  EXPECT_EQ(get_log_com(), 2);
+  EXPECT_EQ(left([](unsigned char* b) { get_com_source_ip(1, b); }, 5), "\x0a\x01\x2c\0\x55"s);
+  EXPECT_EQ(left([](unsigned char* b) { get_uart_deli_char(2, b); }, 5), "\0\0\0\0\x55"s);
+  EXPECT_EQ(left([](unsigned char* b) { get_tcp_deli_char(2, b); }, 5), "\x02\x1b\xff\0\x55"s);
+  EXPECT_EQ(get_com_baud_rate(3) + get_com_ixon(0), 0);
+  EXPECT_EQ(left([](unsigned char* b) { get_com_des1_ip(3, b); }, 4), std::string(4, '\0'));
+  EXPECT_EQ(get_trapAlert(0) * 100 + get_trapAlert(3) * 10 + get_trapAlert(-1), 100 - 10 - 1);
+  EXPECT_EQ(get_emailAlert(5) + get_emailAlert(-1), 0);
+  // Texts end within their size; SMTP texts fill their whole field, a byte above 0x80 made 0.
+  EXPECT_EQ(left(get_readCommunity, 17), std::string(15, 'c') + "\0\x55"s);
+  EXPECT_EQ(left(get_sender, 49), "ab\0cd"s + std::string(43, '\0') + "\x55");
+  EXPECT_EQ(left(get_receiver, 4), "x\x80y\0"s);
+  EXPECT_EQ(left(get_smtpServer, 33), std::string(32, '\0') + "\x55");
+  EXPECT_EQ(get_smtpAuth(), 2);
 }
 
-TEST(IniFile, WritesChangeOnlyWhatTheyMust) {
-  // before (nullptr: no file), section, key, value, file after the write
-  const std::vector<std::vector<const char*>> cases = {
-      {nullptr, "S", "K", "V", "[S]\nK=V\n"},
-      {"", "S", "K", "V", "[S]\nK=V\n"},
-      {"a=1", "S", "K", "V", "a=1\n[S]\nK=V\n"},
-      {"a=1\n", "S", "K", "V", "a=1\n\n[S]\nK=V\n"},
-      {"[T]\nx=1\n[S]", "S", "K", "V", "[T]\nx=1\n[S]K=V\n"},
-      {"[S]\r\nA=1\r\nB=2\r\n", "S", "B", "33", "[S]\r\nA=1\r\nB=33\r\n"},
-      {"[S]\r\nA=1\r\n", "S", "C", "3", "[S]\r\nC=3\nA=1\r\n"},
-      {"[S]\nK=1\nK=2\n[S]\nJ=4\n", "S", "K", "", "[S]\nK=\nK=2\n[S]\nJ=4\n"},
-      {"[S]\nK=1\n[T]\n[S]\nJ=4\n", "S", "N", "5", "[S]\nK=1\n[T]\n[S]\nN=5\nJ=4\n"}};
-  for (const auto& c : cases) {
-    Ini ini;
-    if (c[0]) write_file(ini.path, c[0]);
-    EXPECT_EQ(ini.set(c[1], c[2], c[3]), 1);
-    EXPECT_EQ(read_file(ini.path), c[4]) << (c[0] ? c[0] : "(no file)");
-  }
-  Ini ini;
-  write_file(ini.path, "[S]\n");
-  EXPECT_EQ(ini.set("x]y", "K", "1") + ini.set("S", "a=b", "1") + ini.set("S", "L", "1\n2"), 3);
-  EXPECT_EQ(ini.get("x]y", "K") + ini.get("S", "a=b") + ini.get("S", "L"), "<none><none>1");
-  EXPECT_EQ(write_profile_string("S", "K", "V", ini.dir.file("no/dir.ini").c_str()), 0);
-}
-
-TEST(IniFile, ValueBufferAndDefaultsFollowStrncpy) {
-  Ini ini;
-  write_file(ini.path, "[S]\nK=abcdef\nF=2.5\nI=-12x\n");
-  const auto read = [&](const char* key, int size, const char* def) {
-    char v[8];
-    std::memset(v, '#', sizeof v);
-    const int found = read_profile_string("S", key, v, size, def, ini.path.c_str());
-    return std::to_string(found) + std::string(v, sizeof v);
-  };
-  EXPECT_EQ(read("K", 4, "zz"), std::string("1abc\0####", 9));
-  EXPECT_EQ(read("X", 4, "z"), std::string("0z\0\0\0####", 9));
-  EXPECT_EQ(read("X", 2, "xyz"), "0xy######");
-  EXPECT_EQ(read("X", 8, nullptr), "0########");
-  EXPECT_EQ(read_profile_float("S", "F", 0, ini.path.c_str()), 2.5f);
-  EXPECT_EQ(read_profile_int("S", "I", 0, ini.path.c_str()), -12);
-
-  char text[] = " a,,b  c,";
-  char out[4][8] = {};
-  char* tokens[4] = {out[0], out[1], out[2], out[3]};
-  EXPECT_EQ(split_tokens(text, tokens, ", "), 3);
-  EXPECT_EQ(std::string(out[0]) + out[1] + out[2], "abc");
-  EXPECT_EQ(split_tokens(nullptr, tokens, ","), 0);
-}
-
-TEST(IniFile, OversizeAndNulFilesAreNeverRewritten) {
-  Ini ini;
-  // 65,535 bytes is the largest text: a write may keep that size, never pass it.
-  const std::string head = "[S]\nK=1\n;";
-  std::string full = head + std::string(65535 - head.size() - 1, 'x') + "\n";
-  write_file(ini.path, full);
-  EXPECT_EQ(ini.get("S", "K"), "1");
-  EXPECT_EQ(ini.set("S", "K", "22") + ini.set("S", "N", "1") + ini.set("T", "K", "1"), 0);
-  EXPECT_EQ(read_file(ini.path), full);
-  write_file(ini.path, full.substr(0, head.size()) + full.substr(head.size() + 1));
-  EXPECT_EQ(ini.set("S", "K", "22"), 1);
-  EXPECT_EQ(read_file(ini.path).size(), 65535u);
-
-  // 65,536 bytes: read as a missing file, never rewritten.
-  full += "y";
-  write_file(ini.path, full);
-  std::vector<char> buffer(kIniBufferSize);
-  int length = -1;
-  EXPECT_EQ(load_ini_file(ini.path.c_str(), buffer.data(), &length), kIniTooLarge);
-  EXPECT_EQ(read_profile_int("S", "K", 7, ini.path.c_str()), 7);
-  EXPECT_EQ(ini.set("S", "K", "2"), 0);
-  EXPECT_EQ(read_file(ini.path), full);
-
-  // A NUL ends the text for reads; writes refuse the file.
-  const std::string nul("[S]\nA=1\n\0B=2\n", 13);
-  write_file(ini.path, nul);
-  EXPECT_EQ(load_ini_file(ini.path.c_str(), buffer.data(), &length), kIniHoldsNul);
-  EXPECT_EQ(length, 8);  // the text before the NUL
-  EXPECT_EQ(ini.get("S", "A") + ini.get("S", "B"), "1<none>");
-  EXPECT_EQ(ini.set("S", "A", "5"), 0);
-  EXPECT_EQ(read_file(ini.path), nul);
-}
-
-TEST(IniFile, MissingWorkingBufferIsReportedAndChangesNothing) {
-  Ini ini;
-  write_file(ini.path, "[S]\nK=1\n");
-  char v[4] = "old";
-  const std::string warning = "Warning: No buffer to process ini files\nIngore this ";
-  testing::internal::CaptureStdout();
-  g_fail_nothrow_new = 1;
-  EXPECT_EQ(read_profile_string("S", "K", v, 4, "def", ini.path.c_str()), 0);
-  EXPECT_EQ(testing::internal::GetCapturedStdout(), warning + "read_profile_string\n");
-  EXPECT_STREQ(v, "old");
-  for (int nth : {1, 2}) {
-    testing::internal::CaptureStdout();
-    g_fail_nothrow_new = nth;
-    EXPECT_EQ(ini.set("S", "K", "2"), 0);
-    EXPECT_EQ(testing::internal::GetCapturedStdout(), warning + "write_profile_string\n");
-  }
-  g_fail_nothrow_new = 0;
-  EXPECT_EQ(read_file(ini.path), "[S]\nK=1\n");
+TEST_F(StationIni, WritersStoreTheirFormAndNothingTheyCannotHold) {
+  const unsigned char ip[4] = {127, 0, 0, 255}, two[4] = {2, 0x1b, 0xff, 0},
+                      none[4] = {0, 13, 10, 0}, three[4] = {3, 1, 2, 0}, xon = 0x11,
+                      trap[3] = {1, 0x12, 0xFF};
+  EXPECT_EQ(set_com_baud_rate(0, 9600) + set_com_des1_ip(3, ip) + set_com_parity(1, 7) +
+                set_tcp_deli_char(2, three) + set_log_type(0x8000),
+            1);  // log_type is written, as "0"
+  set_com_parity(1, 2);
+  set_com_udp_des_ed_ip(2, ip, 8);
+  set_uart_deli_char(2, none);
+  set_tcp_deli_char(2, two);
+  set_com_ixon(1, &xon);
+  set_sysName(std::string(40, 'n').c_str());
+  set_receiver(std::string(200, 'r').c_str());
+  set_trapAlert(trap);
+  set_log_com(1);
+  EXPECT_EQ(get_log_com(), 1);
+  set_log_com(9);
+  set_syslog_ip(ip);
+  EXPECT_EQ(read_file(ini_),
+            "[COMLOG]\nlog_com=0\nlog_type=0\n\n[COM1]\ncom_ixon=0x11\ncom_parity=Even\n\n[COM2]\n"
+            "com_udp8_des_ed_ip=127.0.0.255\n\n[+COM2]\ntcp_deli_char=0x1bff\nuart_deli_char=\n\n"
+            "[SNMP]\ntrapAlert2=15\ntrapAlert1=2\ntrapAlert0=1\nsysName=" +
+                std::string(31, 'n') + "\n\n[SMTP]\nreceiver=" + std::string(127, 'r') +
+                "\n\n[SYSLOG]\nsyslog_ip=127.0.0.255\n");
 }
 
 }  // namespace

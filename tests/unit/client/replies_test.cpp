@@ -1,0 +1,103 @@
+// The unit's answers as the daemon cannot show them: split anywhere by the network, or as it
+// never sends them (damaged, foreign, not echoing). The rest: stationctl against the daemon.
+#include <gtest/gtest.h>
+
+#include "client/port_fields.h"
+
+namespace {
+
+using Bytes = std::vector<unsigned char>;
+
+std::string text(const ReplyFrame& f) {
+  return std::to_string(f.code) + ":" + hex_bytes(f.data.data(), f.data.size(), "") + "\n";
+}
+
+TEST(ReplyFrames, ComeWholeWhereverTheBytesSplitThoughTheirDataHoldFFF0) {
+  // After a stray byte: netmask 255.255.240.0; a TCP server on port 61695 (F0FF, low byte
+  // first); a text with FF F0 before its NUL; the empty reply to a mode-4 set; an error.
+  Bytes stream;  // a frame to a word
+  parse_hex(
+      "00 fffa2cbc05fffff000fff0 fffa2cc001fff000000000000100000000fff0 "
+      "fffa2cbd0361fff06200fff0 fffa2cc0fff0 fffa2cb44dfff0",
+      &stream);
+  const std::string expected =
+      "188:05fffff000\n192:01fff000000000000100000000\n189:0361fff06200\n192:\n180:4d\n";
+  for (std::size_t split = 0; split <= stream.size(); ++split) {
+    Bytes pending;
+    std::string got;
+    for (const auto& [from, to] : {std::pair{std::size_t{0}, split}, {split, stream.size()}}) {
+      pending.insert(pending.end(), stream.begin() + from, stream.begin() + to);
+      ReplyFrame f;
+      for (int used; (used = take_reply_frame(pending.data(), static_cast<int>(pending.size()),
+                                              false, &f)) > 0;) {
+        got += text(f);
+        pending.erase(pending.begin(), pending.begin() + used);
+      }
+    }
+    EXPECT_EQ(got, expected) << "split at " << split;
+  }
+  // When nothing more will come, the rest is cut at its first FF F0, as the daemon cuts it.
+  ReplyFrame f;
+  EXPECT_EQ(take_reply_frame(stream.data(), 9, true, &f), 9);
+  EXPECT_EQ(text(f), "188:05ff\n");
+}
+
+ReplyGroup one(int code, Bytes data) { return {ReplyFrame{code, std::move(data)}}; }
+
+// The replies to read_requests(1, kReadAll) of a port in TCP-server mode, over a session
+// that did not arrive on eth0 (the address queries refused).
+std::vector<ReplyGroup> port_replies() {
+  // clang-format off
+  const Bytes series[kGetAllFrames] = {{0, 1, 0xC2, 0}, {8}, {3}, {1}, {3}, {2}, {1, 0}, {2}, {5},
+      {1, 0x34, 0x12, 0, 10, 0, 0, 2, 1, 0, 0, 0, 0}, {0, 0}, {2}, {4, 3, 0xE7}, {4, 3, 0xE7}, {}};
+  // clang-format on
+  ReplyGroup get_all;
+  for (int i = 0; i < kGetAllFrames; ++i) get_all.push_back({kGetAllSeries[i] + 100, series[i]});
+  const Bytes block = {1, 0, 0x02, 0x80, 2, 0x0D, 0x0A, 0, 0xAC, 0x05};
+  return {one(194, {1}),    one(189, {1, 'a', 0}), one(179, {2}),   one(199, {1}),
+          get_all,          one(177, block),       one(176, block), one(189, {3, 'n', 0}),
+          one(189, {5, 0}), one(189, {7, 'c', 0}), one(180, {88}),  one(180, {88}),
+          one(180, {88})};
+}
+
+TEST(PortRead, EachGroupComesFromItsOwnWholeReplyOrTheReadFails) {
+  PortView v;
+  std::string why;
+  ASSERT_EQ(decode_read(port_replies(), 1, kReadAll, &v, &why), ReadOutcome::kOk) << why;
+
+  std::vector<ReplyGroup> r = port_replies();
+  r[4] = one(180, {96});
+  EXPECT_EQ(decode_read(r, 1, kReadAll, &v, &why), ReadOutcome::kRefused);
+  EXPECT_EQ(why, "get-all");
+  r = port_replies();
+  r[4][9].data.clear();  // mode 4 reports its link with no data at all: the mode, no layout
+  ASSERT_EQ(decode_read(r, 1, kReadAll, &(v = PortView()), &why), ReadOutcome::kOk) << why;
+  EXPECT_TRUE(link_mode(v) == kLinkMode4 && !v.blocks[group::kTcpServer].known);
+
+  for (auto damage : std::vector<void (*)(std::vector<ReplyGroup>&)>{
+           [](auto& r) { r[4][9].data.resize(8); },    // a link layout cut short
+           [](auto& r) { r[4][9].data[0] = 9; },       // no such link mode
+           [](auto& r) { r[4].erase(r[4].begin()); },  // no baud rate in the series
+           [](auto& r) { r[7][0].data[0] = 5; },       // the location for the name
+           [](auto& r) { r[5][0].data.pop_back(); },   // a delimiter block too short
+           [](auto& r) { r[0][0].data[0] = 2; },       // another port selected
+           [](auto& r) { r.pop_back(); }}) {           // a reply missing
+    r = port_replies();
+    damage(r);
+    EXPECT_EQ(decode_read(r, 1, kReadAll, &v, &why), ReadOutcome::kUnexpected);
+  }
+}
+
+TEST(PortChange, HoldsOnlyWhereTheUnitEchoesEachRequest) {
+  std::size_t failed = 0;
+  std::string why;
+  for (const auto& [answer, outcome] : {std::pair{ReplyFrame{103, {3}}, ReadOutcome::kOk},
+                                        {{103, {1}}, ReadOutcome::kUnexpected},  // stored another
+                                        {{104, {3}}, ReadOutcome::kUnexpected},  // another setting
+                                        {{180, {3}}, ReadOutcome::kRefused}})
+    EXPECT_EQ(check_change_replies({{94, {1}}, {3, {3}}}, {one(194, {1}), {answer}}, &failed, &why),
+              outcome);
+  EXPECT_EQ(why + std::to_string(failed), "set-parity1");
+}
+
+}  // namespace
