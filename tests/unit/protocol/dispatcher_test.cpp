@@ -144,4 +144,15 @@ TEST_F(Dispatcher, EachCodeKeepsItsLengthsErrorByteAndReplies) {
   testing::internal::GetCapturedStdout();
 }
 
+// Link mode 4 has no word in station.ini and no layout in the reply: the port's record alone
+// keeps its 26 bytes.
+TEST_F(Dispatcher, LinkMode4KeepsItsBytesInThePortRecord) {
+  testing::internal::CaptureStdout();
+  int result = 0;
+  EXPECT_EQ(answer(92, "04 5A*25 41", &result).size(), 1u);
+  testing::internal::GetCapturedStdout();
+  const unsigned char* kept = table_.records[0].settings.mode4_settings;
+  EXPECT_EQ(std::string(kept, kept + 26), std::string(25, 'Z') + "A");
+}
+
 }  // namespace
