@@ -29,10 +29,9 @@ extern "C" int LLVMFuzzerTestOneInput(const uint8_t* bytes, size_t size) {
   PortView view;
   std::string error;
   if (decode_read(groups, 1, kReadAll, &view, &error) != ReadOutcome::kOk) return 0;
-  JsonValue json;
   std::vector<Edit> edits;
   EditPlan plan;
-  if (!json_parse(port_view_json(view), &json, &error) || !json_edits(json, &edits, &error) ||
+  if (!json_edits(port_view_json(view), &edits, &error) ||
       !plan_edits(view, edits, true, &plan, &error) || !plan.requests.empty() ||
       plan.needs_read != 0 || plan.needs_layout != 0)
     std::abort();

@@ -6,7 +6,6 @@
 #include <sstream>
 
 #include "cli.h"
-#include "client/json.h"
 #include "client/port_fields.h"
 #include "client/port_json.h"
 #include "protocol/frame_codec.h"
@@ -269,7 +268,7 @@ bool read_text_file(const std::string& path, std::string* text, std::string* err
 
 // Quotes a value that would read ambiguously in a diff line.
 std::string shown(const std::string& value) {
-  return value.empty() || value.find(' ') != std::string::npos ? json_quote(value) : value;
+  return value.empty() || value.find(' ') != std::string::npos ? json_quoted(value) : value;
 }
 
 void print_frame(const ReplyFrame& f) {
@@ -342,11 +341,10 @@ int run_apply(const Args& args, bool only_diff) {
   if (!no_options(args, &error)) return fail(kExitUsage, error);
   if (only_diff && args.json) return fail(kExitUsage, "--json is not an option of diff");
   const std::string& file = args.words[1];
-  JsonValue json;
   std::vector<Edit> edits;
   if (!read_text_file(file, &text, &error)) return fail(kExitUsage, error);
   // The values are checked against the port's: one it already holds is not sent.
-  if (!json_parse(text, &json, &error) || !json_edits(json, &edits, &error))
+  if (!json_edits(text, &edits, &error))
     return fail(kExitUsage, file + ": " + error);
   if (!login_password(args.password_file, &password, &error)) return fail(kExitUsage, error);
 

@@ -6,10 +6,12 @@
 #include <sys/socket.h>
 #include <unistd.h>
 
+#include <CLI/CLI.hpp>
 #include <cstdint>
 #include <cstdio>
 #include <cstdlib>
 #include <cstring>
+#include <string>
 
 #include "first_start.h"
 #include "peers.h"
@@ -21,52 +23,44 @@
 
 namespace {
 
-// A format: %u is the control port.
-constexpr char kUsage[] =
-    "usage: stationd-sim --root DIR [--port N] [--prepare-only] [--peers] [--no-forwarder]\n"
-    "  --root DIR       the folder that plays the device's file system (not /)\n"
-    "  --port N         control port (default %u)\n"
-    "  --prepare-only   prepare the root, a new unit included when it has no EEPROM image,"
-    " then exit\n"
-    "  --peers          traps go to net-snmp's snmptrap and mail to an SMTP server, for\n"
-    "                   loopback or addresses of this network namespace only\n"
-    "  --no-forwarder   (tests) no stand-in for the serial-forwarding side: queue 1234 is\n"
-    "                   neither created nor read, so a test can leave it missing or full\n";
-
 struct Options {
-  const char* root = nullptr;
+  std::string root;
   unsigned port = kControlPort;
   bool prepare_only = false;
   bool peers = false;
-  bool with_forwarder = true;
+  bool no_forwarder = false;
 };
 
-bool parse_port(const char* text, unsigned* port) {
-  char* end = nullptr;
-  const unsigned long value = std::strtoul(text, &end, 10);
-  if (!*text || *end || value < 1 || value > 65535) return false;
-  *port = static_cast<unsigned>(value);
-  return true;
-}
-
-bool parse(int argc, char** argv, Options* options) {
-  for (int i = 1; i < argc; ++i) {
-    const bool has_value = i + 1 < argc;
-    if (std::strcmp(argv[i], "--root") == 0 && has_value) {
-      options->root = argv[++i];
-    } else if (std::strcmp(argv[i], "--port") == 0 && has_value) {
-      if (!parse_port(argv[++i], &options->port)) return false;
-    } else if (std::strcmp(argv[i], "--prepare-only") == 0) {
-      options->prepare_only = true;
-    } else if (std::strcmp(argv[i], "--peers") == 0) {
-      options->peers = true;
-    } else if (std::strcmp(argv[i], "--no-forwarder") == 0) {
-      options->with_forwarder = false;
-    } else {
-      return false;
-    }
+// The options, their checks and the help; --help and --version answer on standard output.
+// Anything else wrong is said on standard error: 2.
+int parse(int argc, char** argv, Options* options) {
+  CLI::App app{"The device's daemon on a PC, against a folder that plays the device's file system.",
+               "stationd-sim"};
+  app.add_option("--root", options->root, "the folder that plays the device's file system (not /)")
+      ->required()
+      ->type_name("DIR");
+  app.add_option("--port", options->port, "control port")
+      ->check(CLI::Range(1, 65535))
+      ->type_name("N")
+      ->capture_default_str();
+  app.add_flag("--prepare-only", options->prepare_only,
+               "prepare the root, a new unit included when it has no EEPROM image, then exit");
+  app.add_flag("--peers", options->peers,
+               "traps go to net-snmp's snmptrap and mail to an SMTP server, for loopback or "
+               "addresses of this network namespace only");
+  app.add_flag("--no-forwarder", options->no_forwarder,
+               "(tests) no stand-in for the serial-forwarding side: queue 1234 is neither created "
+               "nor read, so a test can leave it missing or full");
+  app.set_version_flag("--version", "stationd-sim " STATION_VERSION);
+  try {
+    app.parse(argc, argv);
+  } catch (const CLI::Success& e) {  // --help or --version
+    return app.exit(e);
+  } catch (const CLI::ParseError& e) {
+    std::fprintf(stderr, "stationd-sim: %s\nstationd-sim --help lists the options.\n", e.what());
+    return 2;
   }
-  return options->root != nullptr;
+  return -1;
 }
 
 // The daemon retries a listening socket it cannot make at once and for ever, which on a
@@ -97,20 +91,18 @@ int main(int argc, char** argv) {
   // Diagnostics leave line by line even when standard output is a pipe or a file.
   std::setvbuf(stdout, nullptr, _IOLBF, 0);
   Options options;
-  if (!parse(argc, argv, &options)) {
-    std::fprintf(stderr, kUsage, static_cast<unsigned>(kControlPort));
-    return 2;
-  }
+  if (const int status = parse(argc, argv, &options); status >= 0) return status;
   // Even the device build simulates only with a root: without one it would be the device.
-  if (refuse_pc_without_root(options.root) != 0 || !*options.root) {
+  if (refuse_pc_without_root(options.root.c_str()) != 0 || options.root.empty()) {
     std::fputs("stationd-sim: --root needs a folder other than / (the PC's own files)\n", stderr);
     return 2;
   }
-  if (prepare_device_root(options.root) != 0) return 1;
+  if (prepare_device_root(options.root.c_str()) != 0) return 1;
   // The peer stand-ins live only as long as --peers is given: a later run without it gets
   // the recording-only ones back.
-  if (options.peers ? install_peer_stand_ins() != 0
-                    : remove_peer_stand_ins() == 1 && prepare_device_root(options.root) != 0)
+  if (options.peers
+          ? install_peer_stand_ins() != 0
+          : remove_peer_stand_ins() == 1 && prepare_device_root(options.root.c_str()) != 0)
     return 1;
   if (!options.prepare_only && !port_is_free(options.port)) {
     std::fprintf(stderr, "stationd-sim: port %u is in use\n", options.port);
@@ -119,5 +111,5 @@ int main(int argc, char** argv) {
   remove_stale_eeprom_lock();
   if (make_fresh_unit_if_missing() < 0) return 1;
   if (options.prepare_only) return 0;
-  return supervise(static_cast<uint16_t>(options.port), options.with_forwarder) == 0 ? 0 : 1;
+  return supervise(static_cast<uint16_t>(options.port), !options.no_forwarder) == 0 ? 0 : 1;
 }

@@ -2,6 +2,8 @@
 // subcommand each. The global part lives here: --root, --help, finding the command in the
 // groups the tool's files added, checking its arguments before anything is touched, and
 // preparing the device root.
+#include <getopt.h>
+
 #include <cctype>
 #include <cerrno>
 #include <cstdarg>
@@ -30,6 +32,7 @@ void print_help() {
       "Runs one of the device's maintenance routines.\n"
       "  --root DIR  play the device on the folder DIR (required on a PC)\n"
       "  --help      show this text\n"
+      "  --version   show the tool's version\n"
       "Commands:\n");
   for (const ToolCommandGroup* g = g_first_group; g; g = g->next)
     for (std::size_t i = 0; i < g->count; ++i) {
@@ -86,22 +89,26 @@ bool parse_number(const char* text, unsigned long max, unsigned long* value) {
 }
 
 int main(int argc, char** argv) {
+  // getopt_long, not an option library: the tool runs on the device, where such a library
+  // would cost several times the tool's own size. Options end at the command's name.
+  static const option kOptions[] = {{"root", required_argument, nullptr, 'r'},
+                                    {"help", no_argument, nullptr, 'h'},
+                                    {"version", no_argument, nullptr, 'v'},
+                                    {nullptr, 0, nullptr, 0}};
   const char* root = nullptr;
-  int i = 1;
-  for (; i < argc && argv[i][0] == '-'; ++i) {
-    if (std::strcmp(argv[i], "--help") == 0) {
-      print_help();
-      return kToolOk;
-    }
-    if (std::strcmp(argv[i], "--root") == 0) {
-      if (i + 1 >= argc) return bad_args("--root needs a folder");
-      root = argv[++i];
-    } else if (std::strncmp(argv[i], "--root=", 7) == 0) {
-      root = argv[i] + 7;
+  opterr = 0;
+  for (int c; (c = getopt_long(argc, argv, "+:", kOptions, nullptr)) != -1;) {
+    if (c == 'h') return print_help(), kToolOk;
+    if (c == 'v') return std::puts("stationtool " STATION_VERSION), kToolOk;
+    if (c == 'r') {
+      root = optarg;
+    } else if (c == ':') {
+      return bad_args("--root needs a folder");
     } else {
-      return bad_args("unknown option %s (see --help)", argv[i]);
+      return bad_args("unknown option %s (see --help)", argv[optind - 1]);
     }
   }
+  int i = optind;
   if (i >= argc) return bad_args("no command given (see --help)");
 
   const ToolCommand* command = find_command(argv[i]);
