@@ -89,7 +89,7 @@ def run(tree, faults, out):
                 result = {'id': fault['id'], 'killed': 'build'}
             else:
                 # A fault can make a program allocate without end: the limit stops it.
-                tested = sh('ulimit -v 4194304; ctest --preset host -j8 --timeout 120 2>&1',
+                tested = sh('ulimit -v 4194304; ctest --preset host -j8 --timeout 60 2>&1',
                             tree, 1800)
                 failed = FAILED.findall(tested.stdout) if tested else ['(time-out)']
                 result = {'id': fault['id'], 'killed': bool(failed), 'failed': failed}
