@@ -103,6 +103,7 @@ class EditReader : public nlohmann::json_sax<Json> {
  public:
   explicit EditReader(std::vector<Edit>* edits) : edits_(edits) {}
   std::string syntax_error, value_error;
+  std::vector<std::string> top_keys;
 
   bool null() override { return value(nullptr); }
   bool boolean(bool v) override { return text(v ? "true" : "false"); }
@@ -114,6 +115,7 @@ class EditReader : public nlohmann::json_sax<Json> {
   bool start_object(std::size_t) override { return open(false); }
   bool start_array(std::size_t) override { return open(true); }
   bool key(string_t& name) override {
+    if (open_.size() == 1) top_keys.push_back(name);
     open_.back().member = open_.back().path.empty() ? name : open_.back().path + "." + name;
     return true;
   }
@@ -137,10 +139,15 @@ class EditReader : public nlohmann::json_sax<Json> {
     int items = 0;       // an array's items so far
   };
 
-  // The port number and the memory-only values are shown, never read back.
+  // The memory-only values are shown, never read back: those of a port document and those
+  // of each port of a unit document.
   static bool read_back(const std::string& path) {
-    const std::string top = path.substr(0, path.find_first_of(".["));
-    return top != "port" && top != "memory_only";
+    std::size_t at = 0;
+    if (path.rfind("ports[", 0) == 0 && path.find("].") != std::string::npos)
+      at = path.find("].") + 2;
+    const std::string rest = path.substr(at);
+    return rest != "memory_only" && rest.rfind("memory_only.", 0) != 0 &&
+           rest.rfind("memory_only[", 0) != 0;
   }
   // The path of the value that starts here: the current member, or the array's next item.
   std::string next_path() {
@@ -174,13 +181,11 @@ class EditReader : public nlohmann::json_sax<Json> {
   std::vector<Open> open_;
 };
 
-}  // namespace
-
-std::string port_view_json(const PortView& view) {
-  Json root = Json::object();
-  root["port"] = view.port;
+// The document's members for the fields of view that pass the filter, under root.
+template <typename Filter>
+void put_fields(const PortView& view, Filter keep, Json& root) {
   for (const Field& f : port_fields()) {
-    if (!field_shown(view, f)) continue;
+    if (!field_shown(view, f) || !keep(f.path)) continue;
     const std::string text = field_text(view, f, false);
     Json& value = place(root, f.path);
     if (json_string(*f.row, text))
@@ -188,15 +193,122 @@ std::string port_view_json(const PortView& view) {
     else
       value = std::strtoull(text.c_str(), nullptr, 10);
   }
-  return dumped(root, 2) + "\n";
 }
 
-bool json_edits(const std::string& text, std::vector<Edit>* edits, std::string* error) {
+// Every value of the text as an edit, the port numbers among them, and the document's own
+// member names.
+bool read_edits(const std::string& text, std::vector<Edit>* edits,
+                std::vector<std::string>* top_keys, std::string* error) {
   edits->clear();
   EditReader reader(edits);
   const bool parsed = Json::sax_parse(text, &reader);
   *error = !parsed ? reader.syntax_error : reader.value_error;
+  *top_keys = reader.top_keys;
   return parsed && reader.value_error.empty();
+}
+
+// A unit document's edits sorted into the unit's and each port's. false with the path.
+bool sort_unit_edits(const std::vector<Edit>& edits, DocumentEdits* document, std::string* error) {
+  for (const Edit& e : edits) {
+    if (e.field.rfind("unit.", 0) == 0) {
+      const std::string field = e.field.substr(5);
+      if (!unit_wide(field))
+        return (*error = e.field + ": not a setting of the whole unit (ports[] hold the rest)"),
+               false;
+      document->unit_edits.push_back(Edit{field, e.value});
+      continue;
+    }
+    const std::size_t close = e.field.find(']');
+    if (e.field.rfind("ports[", 0) != 0 || close == std::string::npos)
+      return (*error = e.field + " is not a part of a unit document (\"unit\", \"ports\")"), false;
+    const std::size_t item = std::strtoul(e.field.c_str() + 6, nullptr, 10);
+    if (document->ports.size() < item) document->ports.resize(item);
+    PortEdits& port = document->ports[item - 1];
+    const std::string field = close + 2 <= e.field.size() ? e.field.substr(close + 2) : "";
+    if (field.empty()) {
+      return (*error = e.field + " is not a port's document"), false;
+    } else if (field == "port") {
+      if (e.value != "1" && e.value != "2")
+        return (*error = e.field + ": " + e.value + " is not a serial port of the unit (1 or 2)"),
+               false;
+      port.port = e.value[0] - '0';
+    } else if (unit_wide(field)) {
+      return (*error = e.field + ": a setting of the whole unit belongs under \"unit\""), false;
+    } else {
+      port.edits.push_back(Edit{field, e.value});
+    }
+  }
+  for (std::size_t i = 0; i < document->ports.size(); ++i) {
+    const std::string item = "ports[" + std::to_string(i + 1) + "]";
+    if (document->ports[i].port == 0) return (*error = item + ": no \"port\" number"), false;
+    for (std::size_t k = 0; k < i; ++k)
+      if (document->ports[k].port == document->ports[i].port)
+        return (*error = item + ": port " + std::to_string(document->ports[i].port) + " twice"),
+               false;
+  }
+  return true;
+}
+
+}  // namespace
+
+bool unit_wide(const std::string& path) {
+  return path.rfind("snmp.", 0) == 0 || path.rfind("net.", 0) == 0;
+}
+
+std::string port_view_json(const PortView& view) {
+  Json root = Json::object();
+  root["port"] = view.port;
+  put_fields(
+      view, [](const std::string&) { return true; }, root);
+  return dumped(root, 2) + "\n";
+}
+
+std::string unit_view_json(const std::vector<PortView>& ports) {
+  Json root = Json::object();
+  root["unit"] = Json::object();
+  if (!ports.empty()) put_fields(ports[0], unit_wide, root["unit"]);
+  root["ports"] = Json::array();
+  for (const PortView& view : ports) {
+    Json port = Json::object();
+    port["port"] = view.port;
+    put_fields(
+        view, [](const std::string& path) { return !unit_wide(path); }, port);
+    root["ports"].push_back(port);
+  }
+  return dumped(root, 2) + "\n";
+}
+
+bool json_edits(const std::string& text, std::vector<Edit>* edits, std::string* error) {
+  std::vector<std::string> top_keys;
+  if (!read_edits(text, edits, &top_keys, error)) return false;
+  std::erase_if(*edits, [](const Edit& e) { return e.field == "port"; });  // shown only
+  return true;
+}
+
+bool document_edits(const std::string& text, DocumentEdits* document, std::string* error) {
+  *document = DocumentEdits{};
+  std::vector<Edit> edits;
+  std::vector<std::string> top_keys;
+  if (!read_edits(text, &edits, &top_keys, error)) return false;
+  for (const std::string& key : top_keys)
+    document->unit_document |= key == "unit" || key == "ports";
+  if (document->unit_document) return sort_unit_edits(edits, document, error);
+  std::erase_if(edits, [](const Edit& e) { return e.field == "port"; });  // shown only
+  document->ports.push_back(PortEdits{0, edits});
+  return true;
+}
+
+std::string diff_json(const std::vector<DiffLine>& lines) {
+  Json list = Json::array();
+  for (const DiffLine& l : lines) {
+    Json line = Json::object();
+    line["port"] = l.port ? Json(l.port) : Json(nullptr);
+    line["field"] = l.change.field;
+    line["from"] = to_utf8(l.change.from);
+    line["to"] = to_utf8(l.change.to);
+    list.push_back(line);
+  }
+  return dumped(list, 2) + "\n";
 }
 
 std::string json_quoted(const std::string& text) { return dumped(Json(to_utf8(text)), -1); }

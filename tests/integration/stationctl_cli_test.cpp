@@ -4,6 +4,8 @@
 #include <sys/wait.h>
 
 #include <algorithm>
+#include <filesystem>
+#include <nlohmann/json.hpp>
 #include <sstream>
 #include <string>
 #include <tuple>
@@ -173,6 +175,11 @@ TEST_F(Stationctl, EachRefusalHasItsExitStatusAndMessage) {
       {2, "diff " + file("s", R"({"serial": {"stop_bits": -1.5e0}})"), "stop_bits: -1.5e0 is not"},
       {2, "apply " + file("c", "{\"serial\": {\n\"baud\": 9600,}}"), "line 2:"},
       {2, "diff " + file("n", R"({"serial": {"baud": null}})"), "baud: null is not"},
+      // A unit document: each setting in its place, each port named once.
+      {2, "apply " + file("u", R"({"ports": [{"port": 2, "snmp": {"name": "x"}}]})"),
+       "ports[1].snmp.name: a setting of the whole unit belongs under \"unit\""},
+      {2, "apply " + file("2", R"({"ports": [{"port": 1}, {"port": 2, "serial": {"baud": 7}}]})"),
+       "ports[2].serial.baud: 7 is not a rate"},
       // Only a password's bytes are left to the encoder's check.
       {2, "set password --new-password-file " + file("p", "a\xFF\xF0z\n"), "holds the bytes FF F0"},
       {2, "set frobnicate", "cannot set frobnicate"},
@@ -196,6 +203,31 @@ TEST_F(Stationctl, EachRefusalHasItsExitStatusAndMessage) {
   EXPECT_NE(busy.err.find("no greeting"), std::string::npos) << busy.err;
   expect_ini("COM1/com_baud_rate=9600 COM1/com_link_mode=TCP_Server");
   EXPECT_EQ(read_file(root_file("var/log/forwarder.log")), "");
+}
+
+// export, apply and diff clone one unit onto another: afterwards diff finds nothing, and
+// diff --json on a changed copy names exactly the changes.
+TEST_F(Stationctl, ExportedUnitClonesOntoAnotherUnit) {
+  ASSERT_EQ(stationctl("--port 2 set link udp --entry 3 --enable on --dest-port 7000").status, 0);
+  ASSERT_EQ(stationctl("set snmp --name rack-a").status, 0);
+  const std::string unit = file("unit.json", stationctl("export").out);
+  std::string why;
+  ASSERT_TRUE(copy_tree(fresh_root_template(&why), dir_->file("second")));
+  std::filesystem::create_directory(dir_->file("second-out"));
+  Simulator second(dir_->file("second"), dir_->file("second-out"));
+  ASSERT_TRUE(second.start({"--port", "4000", "--no-forwarder"}) && second.wait_listening(4000));
+  EXPECT_EQ(stationctl("--tcp-port 4000 diff " + unit).status, 1);
+  EXPECT_EQ(stationctl("--tcp-port 4000 apply " + unit).status, 0);
+  const CtlRun same = stationctl("--tcp-port 4000 diff --json " + unit);
+  EXPECT_EQ(std::to_string(same.status) + same.out + same.err, "0[]\n");
+  std::string changed = read_file(unit);
+  changed.replace(changed.find("rack-a"), 6, "rack-b");
+  changed.replace(changed.find("7000"), 4, "7001");
+  const CtlRun diff = stationctl("--tcp-port 4000 diff --json " + file("changed.json", changed));
+  EXPECT_EQ(diff.status, 1) << diff.err;
+  EXPECT_EQ(nlohmann::json::parse(diff.out, nullptr, false), nlohmann::json::parse(R"([
+              {"port": null, "field": "snmp.name", "from": "rack-a", "to": "rack-b"},
+              {"port": 2, "field": "link.entries[3].port", "from": "7000", "to": "7001"}])"));
 }
 
 TEST_F(Stationctl, RawPrintsEachReplyFrame) {

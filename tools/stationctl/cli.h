@@ -44,6 +44,7 @@ std::string help_text(const std::string& path);
 int run_show(const Args& args);
 int run_set(const Args& args);
 int run_apply(const Args& args, bool only_diff);
+int run_export(const Args& args);
 int run_raw(const Args& args);
 
 // A port for people: the show table.

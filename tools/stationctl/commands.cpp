@@ -8,6 +8,7 @@
 #include "cli.h"
 #include "client/port_fields.h"
 #include "client/port_json.h"
+#include "model/port_record.h"
 #include "protocol/frame_codec.h"
 
 namespace {
@@ -333,45 +334,122 @@ int run_set(const Args& args) {
   return send_changes(&s, args.port, p.requests);
 }
 
+int run_export(const Args& args) {
+  std::string error, password;
+  if (args.words.size() > 1) return fail(kExitUsage, "unexpected " + args.words[1]);
+  if (!no_options(args, &error)) return fail(kExitUsage, error);
+  if (args.json || args.port_given)
+    return fail(kExitUsage, "export prints every port as JSON: no --json or --port");
+  if (!login_password(args.password_file, &password, &error)) return fail(kExitUsage, error);
+  Session s;
+  if (int st = open_session(args, password, &s)) return st;
+  std::vector<PortView> ports(kPortCount);
+  for (int port = 1; port <= kPortCount; ++port)
+    if (int st = read_port(&s, port, kReadAll, &ports[port - 1])) return st;
+  std::fputs(unit_view_json(ports).c_str(), stdout);
+  return kExitOk;
+}
+
+namespace {
+
+// One port's part of an apply or diff: its edits, read and planned before anything is sent.
+struct PortJob {
+  int port;
+  std::vector<Edit> edits;
+  PortView current;
+  EditPlan plan;
+};
+
+// A message about a field (it begins with the field's path) with the path in a unit document.
+std::string located(const std::string& message, bool unit_document, std::size_t job) {
+  if (!unit_document) return message;
+  return (unit_wide(message) ? "unit." : "ports[" + std::to_string(job + 1) + "].") + message;
+}
+
+std::vector<PortJob> jobs_of(const DocumentEdits& d, int chosen_port) {
+  std::vector<PortJob> jobs;
+  for (const PortEdits& p : d.ports)
+    jobs.push_back(PortJob{p.port ? p.port : chosen_port, p.edits, {}, {}});
+  if (jobs.empty()) jobs.push_back(PortJob{chosen_port, {}, {}, {}});
+  // The unit-wide edits of a unit document go once, with the first port.
+  jobs[0].edits.insert(jobs[0].edits.begin(), d.unit_edits.begin(), d.unit_edits.end());
+  return jobs;
+}
+
+// diff: one line per change, "port N " before a port's own field in a unit document; with
+// --json a list of {"port", "field", "from", "to"}, the port null for a unit-wide field.
+int print_differences(const std::vector<PortJob>& jobs, bool unit_document, bool json) {
+  std::vector<DiffLine> lines;
+  for (const PortJob& job : jobs)
+    for (const FieldChange& c : job.plan.changes)
+      if (c.differs) lines.push_back(DiffLine{unit_wide(c.field) ? 0 : job.port, c});
+  if (json) {
+    std::fputs(diff_json(lines).c_str(), stdout);
+  } else {
+    for (const DiffLine& l : lines) {
+      const std::string where =
+          unit_document && l.port ? "port " + std::to_string(l.port) + " " : "";
+      std::printf("%s%s: %s -> %s\n", where.c_str(), l.change.field.c_str(),
+                  shown(l.change.from).c_str(), shown(l.change.to).c_str());
+    }
+  }
+  return lines.empty() ? kExitOk : kExitDiffers;
+}
+
+}  // namespace
+
 int run_apply(const Args& args, bool only_diff) {
   const char* command = only_diff ? "diff" : "apply";
   std::string error, text, password;
   if (args.words.size() != 2)
     return fail(kExitUsage, std::string(command) + " needs one FILE.json");
   if (!no_options(args, &error)) return fail(kExitUsage, error);
-  if (only_diff && args.json) return fail(kExitUsage, "--json is not an option of diff");
   const std::string& file = args.words[1];
-  std::vector<Edit> edits;
+  DocumentEdits document;
   if (!read_text_file(file, &text, &error)) return fail(kExitUsage, error);
-  // The values are checked against the port's: one it already holds is not sent.
-  if (!json_edits(text, &edits, &error))
-    return fail(kExitUsage, file + ": " + error);
+  if (!document_edits(text, &document, &error)) return fail(kExitUsage, file + ": " + error);
+  if (document.unit_document && args.port_given)
+    return fail(kExitUsage, file + " is a unit document: its ports say where they go, not --port");
+  std::vector<PortJob> jobs = jobs_of(document, args.port);
+  for (std::size_t i = 0; i < jobs.size(); ++i)
+    if (!check_edit_values(jobs[i].edits, &error))
+      return fail(kExitUsage, file + ": " + located(error, document.unit_document, i));
   if (!login_password(args.password_file, &password, &error)) return fail(kExitUsage, error);
 
   Session s;
-  PortView current;
   if (int st = open_session(args, password, &s)) return st;
-  if (int st = read_port(&s, args.port, kReadAll, &current)) return st;
-  EditPlan p;
-  if (only_diff) {
-    if (!plan_edits(current, edits, true, &p, &error)) return fail(kExitUsage, file + ": " + error);
-    bool differs = false;
-    for (const FieldChange& c : p.changes) {
-      if (!c.differs) continue;
-      differs = true;
-      std::printf("%s: %s -> %s\n", c.field.c_str(), shown(c.from).c_str(), shown(c.to).c_str());
-    }
-    return differs ? kExitDiffers : kExitOk;
+  // Every port is read and planned first: a value one of them refuses stops all before
+  // anything is sent. The values are checked against the port's: one it holds is not sent.
+  for (std::size_t i = 0; i < jobs.size(); ++i) {
+    PortJob& job = jobs[i];
+    if (int st = read_port(&s, job.port, kReadAll, &job.current)) return st;
+    if (!plan_edits(job.current, job.edits, true, &job.plan, &error))
+      return fail(kExitUsage, file + ": " + located(error, document.unit_document, i));
+    if (!only_diff)
+      if (int st = plan(&s, job.port, &job.current, job.edits, true, &job.plan, file + ": "))
+        return st;
   }
-  if (int st = plan(&s, args.port, &current, edits, true, &p, file + ": ")) return st;
-  for (const Request& r : p.requests)
-    if (r.code == kNetAddress && !current.blocks[group::kIp].known)
-      return fail(kExitRefused, eth0_only(s));
-  if (!p.requests.empty())
-    if (int st = send_changes(&s, args.port, p.requests)) return st;
-  PortView result;
-  if (int st = read_port(&s, args.port, kReadAll, &result)) return st;
-  std::fputs((args.json ? port_view_json(result) : show_table(result)).c_str(), stdout);
+  if (only_diff) return print_differences(jobs, document.unit_document, args.json);
+  for (const PortJob& job : jobs)
+    for (const Request& r : job.plan.requests)
+      if (r.code == kNetAddress && !job.current.blocks[group::kIp].known)
+        return fail(kExitRefused, eth0_only(s));
+  std::vector<PortView> results;
+  for (const PortJob& job : jobs) {
+    if (!job.plan.requests.empty())
+      if (int st = send_changes(&s, job.port, job.plan.requests)) return st;
+    results.emplace_back();
+    if (int st = read_port(&s, job.port, kReadAll, &results.back())) return st;
+  }
+  if (document.unit_document && args.json) {
+    std::fputs(unit_view_json(results).c_str(), stdout);
+  } else {
+    for (std::size_t i = 0; i < results.size(); ++i)
+      std::fputs(
+          ((i ? "\n" : "") + (args.json ? port_view_json(results[i]) : show_table(results[i])))
+              .c_str(),
+          stdout);
+  }
   return kExitOk;
 }
 

@@ -25,8 +25,11 @@ constexpr Help kHelp[] = {
      "  show                 the whole port as a table (--json: as one JSON object)\n"
      "  set WHAT ...         change settings: serial, interface, tcp-mode, link, delimiter,\n"
      "                       alias, snmp, password, net\n"
-     "  apply FILE.json      apply what show --json printed (the fields present), then show\n"
-     "  diff FILE.json       what apply would change\n"
+     "  export               the whole unit as one JSON document: its own settings, then\n"
+     "                       each serial port\n"
+     "  apply FILE.json      apply what show --json or export printed (the fields present),\n"
+     "                       then show\n"
+     "  diff FILE.json       what apply would change (--json: as a JSON list)\n"
      "  raw HEX...           send frames given in hex, print each reply frame decoded\n"
      "\n"
      "Options:\n"
@@ -119,15 +122,25 @@ constexpr Help kHelp[] = {
      "Usage: stationctl set net [--ip A] [--gateway A] [--netmask A]\n"
      "The stored address, gateway and netmask of the unit's eth0. The unit takes them only\n"
      "from a session that arrived on its eth0: connect to eth0's address.\n"},
+    {"export",
+     "Usage: stationctl export\n"
+     "Prints the whole unit as one JSON object: \"unit\" holds the settings of the whole\n"
+     "unit (the SNMP texts; the stored address, gateway and netmask when the session arrived\n"
+     "on the unit's eth0), \"ports\" each serial port as show --json prints it without them.\n"
+     "The password is never shown. apply and diff take the document back.\n"},
     {"apply",
      "Usage: stationctl apply [--json] FILE.json\n"
-     "Applies the settings of FILE (as show --json prints them; only the fields present) to\n"
-     "the port chosen with --port, then shows the result. Fields that already hold the\n"
-     "value are not sent. \"port\" and \"memory_only\" are not applied.\n"},
+     "Applies the settings of FILE (only the fields present), then shows the result. A port\n"
+     "document (as show --json prints it) goes to the port chosen with --port; a unit\n"
+     "document (as export prints it) goes to the ports it names, its unit settings once.\n"
+     "Every port is read and checked before anything is sent, and fields that already hold\n"
+     "the value are not sent. \"port\" and \"memory_only\" are not applied.\n"},
     {"diff",
-     "Usage: stationctl diff FILE.json\n"
-     "Prints one line \"FIELD: NOW -> FILE\" for each setting apply would change; exit\n"
-     "status 1 when there is one, 0 when there is none.\n"},
+     "Usage: stationctl diff [--json] FILE.json\n"
+     "Prints one line \"FIELD: NOW -> FILE\" for each setting apply would change (in a unit\n"
+     "document, \"port N FIELD: ...\" for a port's own); with --json, a JSON list of\n"
+     "{\"port\", \"field\", \"from\", \"to\"}, the port null for a setting of the whole unit.\n"
+     "Exit status 1 when there is a change, 0 when there is none.\n"},
     {"raw",
      "Usage: stationctl raw HEX...\n"
      "Sends the frames given in hex (spaces and colons allowed) in one buffer after the\n"

@@ -176,6 +176,7 @@ int main(int argc, char** argv) {
   if (command == "set") return run_set(args);
   if (command == "apply") return run_apply(args, false);
   if (command == "diff") return run_apply(args, true);
+  if (command == "export") return run_export(args);
   if (command == "raw") return run_raw(args);
   return fail(kExitUsage, "unknown command " + command + " (stationctl --help lists them)");
 }
