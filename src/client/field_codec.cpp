@@ -7,17 +7,6 @@ namespace {
 // A delimiter set holds its count, at most this many delimiter bytes, and a zero byte.
 constexpr int kDelimiterChars = 2;
 
-bool parse_uint(const std::string& text, uint32_t max, uint32_t* value) {
-  if (text.empty() || text.size() > 10) return false;
-  uint64_t v = 0;
-  for (char c : text) {
-    if (c < '0' || c > '9') return false;
-    v = v * 10 + static_cast<uint64_t>(c - '0');
-  }
-  if (v > max) return false;
-  *value = static_cast<uint32_t>(v);
-  return true;
-}
 
 bool parse_ipv4(const std::string& text, unsigned char* address) {
   std::size_t pos = 0;
@@ -57,6 +46,18 @@ std::string names_of(const FieldRow& row) {
 }
 
 }  // namespace
+
+bool parse_uint(const std::string& text, uint32_t max, uint32_t* value) {
+  if (text.empty() || text.size() > 10) return false;
+  uint64_t v = 0;
+  for (char c : text) {
+    if (c < '0' || c > '9') return false;
+    v = v * 10 + static_cast<uint64_t>(c - '0');
+  }
+  if (v > max) return false;
+  *value = static_cast<uint32_t>(v);
+  return true;
+}
 
 int field_width(const FieldRow& row) {
   if (row.codec == Codec::kBaud) return static_cast<int>(sizeof kBaudRates[0]);

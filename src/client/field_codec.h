@@ -30,6 +30,9 @@ struct FieldRow {
   uint32_t low = 0, high = 0;  // the numbers the unit takes, when narrower than the form's
 };
 
+// A decimal number of at most max: digits only. The one number reader of the PC tools.
+bool parse_uint(const std::string& text, uint32_t max, uint32_t* value);
+
 // Parses text into the field's place: block bytes + base (base: the UDP entry's start). false
 // with the reason for the person who typed it ("not 1 or 2 stop bits").
 bool parse_field(const FieldRow& row, int entry, const std::string& text,

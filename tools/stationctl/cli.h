@@ -19,10 +19,10 @@ constexpr int kExitLogin = 3;       // login refused
 constexpr int kExitRefused = 4;     // the unit answered a command with the error reply
 constexpr int kExitConnection = 5;  // no connection, closed, or no reply in time
 
+// The command line as main.cpp read it.
 struct Args {
   std::vector<std::string> words;  // command, sub-command and positional values
   std::vector<std::pair<std::string, std::string>> options;  // long name (no dashes), value
-  bool help = false;
   // Connection options, with their defaults.
   std::string host = "127.0.0.1";
   uint16_t tcp_port = kControlPort;
@@ -37,8 +37,10 @@ struct Args {
 // Prints "stationctl: " and the message on standard error; returns status.
 int fail(int status, const std::string& message);
 
-// The help text of a command path ("", "set", "set link", "set link udp", ...), or "".
-std::string help_text(const std::string& path);
+// The facts the help tells: the baud rates the unit supports, and the codes it serves, three
+// to a line with their names and the reply frames of a request.
+std::string baud_rates_text();
+std::string code_list();
 
 // Commands; each returns the exit status.
 int run_show(const Args& args);
