@@ -16,7 +16,7 @@ routines that fence the tests off the PC (the device root, the root prefix, the 
 lines that call them are never changed: a fault there could let a test reach the PC's own
 programs.
 """
-import json, os, random, re, subprocess, sys
+import json, os, random, re, signal, subprocess, sys
 
 RULES = [
     (r'get_le16', 'get_be16'), (r'get_be16', 'get_le16'), (r'put_le16', 'put_be16'),
@@ -61,11 +61,17 @@ def candidates(top):
 
 
 def sh(command, cwd, timeout):
+    """Runs command in a process group of its own; on time-out the whole group ends."""
+    p = subprocess.Popen(command, cwd=cwd, shell=True, stdout=subprocess.PIPE,
+                         stderr=subprocess.STDOUT, text=True, errors='replace',
+                         start_new_session=True)
     try:
-        return subprocess.run(command, cwd=cwd, shell=True, capture_output=True, text=True,
-                              errors='replace', timeout=timeout)
+        out, _ = p.communicate(timeout=timeout)
     except subprocess.TimeoutExpired:
+        os.killpg(p.pid, signal.SIGKILL)
+        p.communicate()
         return None
+    return subprocess.CompletedProcess(command, p.returncode, out, '')
 
 
 def run(tree, faults, out):
