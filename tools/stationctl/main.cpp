@@ -8,6 +8,7 @@
 #include <string>
 #include <vector>
 
+#include "../cli_completion.h"
 #include "cli.h"
 #include "client/field_codec.h"
 
@@ -271,6 +272,10 @@ int fail(int status, const std::string& message) {
 
 int main(int argc, char** argv) {
   CommandLine line;
+  if (argc == 2 && std::string(argv[1]) == "--bash-completion") {  // for the package
+    std::fputs(cli_completion::bash_script(line.app, "stationctl").c_str(), stdout);
+    return kExitOk;
+  }
   if (const int status = line.parse(argc, argv); status >= 0) return status;
   const Args& args = line.args;
   if (args.words.empty()) {

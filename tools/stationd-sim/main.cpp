@@ -13,6 +13,7 @@
 #include <cstring>
 #include <string>
 
+#include "../cli_completion.h"
 #include "first_start.h"
 #include "peers.h"
 #include "platform/device_root.h"
@@ -52,6 +53,10 @@ int parse(int argc, char** argv, Options* options) {
                "(tests) no stand-in for the serial-forwarding side: queue 1234 is neither created "
                "nor read, so a test can leave it missing or full");
   app.set_version_flag("--version", "stationd-sim " STATION_VERSION);
+  if (argc == 2 && std::string(argv[1]) == "--bash-completion") {  // for the package
+    std::fputs(cli_completion::bash_script(app, "stationd-sim").c_str(), stdout);
+    return 0;
+  }
   try {
     app.parse(argc, argv);
   } catch (const CLI::Success& e) {  // --help or --version

@@ -41,6 +41,16 @@ void print_help() {
     }
 }
 
+// Bash completion from the same table: the options, then the commands.
+void print_completion() {
+  std::printf(
+      "# bash completion for stationtool, generated from its own command table\n"
+      "_stationtool() {\n  COMPREPLY=($(compgen -W \"--root --help --version");
+  for (const ToolCommandGroup* g = g_first_group; g; g = g->next)
+    for (std::size_t i = 0; i < g->count; ++i) std::printf(" %s", g->commands[i].name);
+  std::printf("\" -- \"${COMP_WORDS[COMP_CWORD]}\"))\n}\ncomplete -F _stationtool stationtool\n");
+}
+
 const ToolCommand* find_command(const char* name) {
   for (const ToolCommandGroup* g = g_first_group; g; g = g->next)
     for (std::size_t i = 0; i < g->count; ++i)
@@ -95,6 +105,8 @@ int main(int argc, char** argv) {
                                     {"help", no_argument, nullptr, 'h'},
                                     {"version", no_argument, nullptr, 'v'},
                                     {nullptr, 0, nullptr, 0}};
+  if (argc == 2 && std::strcmp(argv[1], "--bash-completion") == 0)  // for the package
+    return print_completion(), kToolOk;
   const char* root = nullptr;
   opterr = 0;
   for (int c; (c = getopt_long(argc, argv, "+:", kOptions, nullptr)) != -1;) {
