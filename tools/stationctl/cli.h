@@ -42,6 +42,17 @@ int fail(int status, const std::string& message);
 std::string baud_rates_text();
 std::string code_list();
 
+// A value option of a set command: its name (without dashes), the form of its value, its
+// help, and the field it changes (for a UDP entry's options, the entry's field).
+struct OptionField {
+  const char* option;
+  const char* value;
+  const char* help;
+  const char* field;
+};
+extern const std::vector<OptionField> kSerialOptions, kServerOptions, kClientOptions, kUdpOptions,
+    kDelimiterOptions, kSnmpOptions, kNetOptions, kPasswordOptions;
+
 // Commands; each returns the exit status.
 int run_show(const Args& args);
 int run_set(const Args& args);

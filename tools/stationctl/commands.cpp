@@ -121,37 +121,50 @@ int plan(Session* s, int port, PortView* current, const std::vector<Edit>& edits
   }
 }
 
-// The options of each set command and the fields they change.
-struct OptionField {
-  const char* option;
-  const char* field;  // for the options after --entry: the entry's field
-};
+}  // namespace
 
-constexpr OptionField kSerialOptions[] = {{"baud", "serial.baud"},
-                                          {"data-bits", "serial.data_bits"},
-                                          {"parity", "serial.parity"},
-                                          {"stop-bits", "serial.stop_bits"},
-                                          {"flow", "serial.flow"}};
-constexpr OptionField kServerOptions[] = {{"local-port", "link.local_port"},
-                                          {"ip-filter", "link.ip_filter"},
-                                          {"source-ip", "link.source_ip"},
-                                          {"max-connections", "link.max_connections"}};
-constexpr OptionField kClientOptions[] = {{"dest1-ip", "link.dest1_ip"},
-                                          {"dest1-port", "link.dest1_port"},
-                                          {"dest2", "link.dest2_enable"},
-                                          {"dest2-ip", "link.dest2_ip"},
-                                          {"dest2-port", "link.dest2_port"}};
-constexpr OptionField kUdpOptions[] = {{"local-port", "link.local_port"},
-                                       {"enable", "enable"},
-                                       {"dest-port", "port"},
-                                       {"begin-ip", "begin_ip"},
-                                       {"end-ip", "end_ip"}};
-constexpr OptionField kDelimiterOptions[] = {
-    {"flag", "flag"}, {"timer", "timer"}, {"chars", "chars"}, {"max-bytes", "max_bytes"}};
-constexpr OptionField kSnmpOptions[] = {
-    {"name", "snmp.name"}, {"location", "snmp.location"}, {"contact", "snmp.contact"}};
-constexpr OptionField kNetOptions[] = {
-    {"ip", "net.ip"}, {"gateway", "net.gateway"}, {"netmask", "net.netmask"}};
+// The value options of the set commands: each with the form of its value, its help and the
+// field it changes (for a UDP entry's options, the entry's field). The command line declares
+// them from here; build_set turns them into edits.
+const std::vector<OptionField> kSerialOptions = {
+    {"baud", "N", "", "serial.baud"},
+    {"data-bits", "N", "5, 6, 7 or 8", "serial.data_bits"},
+    {"parity", "P", "none, odd, even, mark or space", "serial.parity"},
+    {"stop-bits", "N", "1 or 2", "serial.stop_bits"},
+    {"flow", "F", "none, xon-xoff or rts-cts", "serial.flow"}};
+const std::vector<OptionField> kServerOptions = {
+    {"local-port", "N", "the port it listens on", "link.local_port"},
+    {"ip-filter", "on|off", "admit only the source address", "link.ip_filter"},
+    {"source-ip", "A", "the address admitted", "link.source_ip"},
+    {"max-connections", "N", "clients at once", "link.max_connections"}};
+const std::vector<OptionField> kClientOptions = {
+    {"dest1-ip", "A", "destination 1", "link.dest1_ip"},
+    {"dest1-port", "N", "its port", "link.dest1_port"},
+    {"dest2", "on|off", "whether destination 2 is used", "link.dest2_enable"},
+    {"dest2-ip", "A", "destination 2", "link.dest2_ip"},
+    {"dest2-port", "N", "its port", "link.dest2_port"}};
+const std::vector<OptionField> kUdpOptions = {
+    {"local-port", "N", "the port it receives on", "link.local_port"},
+    {"entry", "K", "the destination range (1 to 8) the next options change", ""},
+    {"enable", "on|off", "whether the range is used", "enable"},
+    {"dest-port", "N", "its port", "port"},
+    {"begin-ip", "A", "its first address", "begin_ip"},
+    {"end-ip", "A", "its last address", "end_ip"}};
+const std::vector<OptionField> kDelimiterOptions = {
+    {"flag", "N", "its flag", "flag"},
+    {"timer", "N", "its timer", "timer"},
+    {"chars", "HEX", "its characters: none, one or two bytes", "chars"},
+    {"max-bytes", "N", "the most bytes in a packet", "max_bytes"}};
+const std::vector<OptionField> kSnmpOptions = {{"name", "TEXT", "sysName", "snmp.name"},
+                                               {"location", "TEXT", "sysLocation", "snmp.location"},
+                                               {"contact", "TEXT", "sysContact", "snmp.contact"}};
+const std::vector<OptionField> kNetOptions = {{"ip", "A", "the address", "net.ip"},
+                                              {"gateway", "A", "the gateway", "net.gateway"},
+                                              {"netmask", "A", "the netmask", "net.netmask"}};
+const std::vector<OptionField> kPasswordOptions = {
+    {"new-password-file", "FILE", "the file whose first line is the new password", ""}};
+
+namespace {
 
 // What a set command line asks for.
 struct SetRequest {
@@ -160,9 +173,9 @@ struct SetRequest {
   bool wants_new_password = false;
 };
 
-template <std::size_t N>
-bool take_options(const Args& args, const OptionField (&table)[N], const std::string& prefix,
-                  bool udp_entries, SetRequest* out, std::string* error) {
+bool take_options(const Args& args, const std::vector<OptionField>& table,
+                  const std::string& prefix, bool udp_entries, SetRequest* out,
+                  std::string* error) {
   int entry = 0;
   for (const auto& [name, value] : args.options) {
     if (udp_entries && name == "entry") {
@@ -171,10 +184,9 @@ bool take_options(const Args& args, const OptionField (&table)[N], const std::st
       entry = value[0] - '0';
       continue;
     }
-    const OptionField* f = nullptr;
+    const OptionField* f = &table.front();  // the command line admits only the table's
     for (const OptionField& o : table)
       if (name == o.option) f = &o;
-    if (!f) return (*error = "--" + name + " is not an option of this command"), false;
     std::string field = prefix + f->field;
     if (udp_entries && name != "local-port") {
       if (entry == 0) return (*error = "--" + name + " needs --entry K before it"), false;
@@ -186,12 +198,6 @@ bool take_options(const Args& args, const OptionField (&table)[N], const std::st
   return true;
 }
 
-bool no_options(const Args& args, std::string* error) {
-  if (args.options.empty()) return true;
-  *error = "--" + args.options[0].first + " is not an option of this command";
-  return false;
-}
-
 bool build_set(const Args& args, SetRequest* out, std::string* error) {
   const std::vector<std::string>& w = args.words;
   const std::string what = w.size() > 1 ? w[1] : "";
@@ -201,7 +207,6 @@ bool build_set(const Args& args, SetRequest* out, std::string* error) {
   if (what == "serial") {
     ok = take_options(args, kSerialOptions, "", false, out, error);
   } else if (what == "interface" || what == "tcp-mode") {
-    ok = no_options(args, error);
     words = 3;
     out->edits.push_back(Edit{what == "interface" ? "interface" : "tcp_mode", arg});
     if (arg.empty()) return (*error = "set " + what + " needs a value"), false;
@@ -222,7 +227,6 @@ bool build_set(const Args& args, SetRequest* out, std::string* error) {
     ok = take_options(args, kDelimiterOptions, "delimiters." + arg + ".", false, out, error);
   } else if (what == "alias") {
     words = 3;
-    ok = no_options(args, error);
     if (w.size() < 3) return (*error = "set alias needs the text"), false;
     out->edits.push_back(Edit{"memory_only.alias", arg});
     out->option_of.emplace_back("memory_only.alias", "alias");
@@ -231,9 +235,6 @@ bool build_set(const Args& args, SetRequest* out, std::string* error) {
   } else if (what == "net") {
     ok = take_options(args, kNetOptions, "", false, out, error);
   } else if (what == "password") {
-    for (const auto& [name, value] : args.options)
-      if (name != "new-password-file")
-        return (*error = "--" + name + " is not an option of this command"), false;
     out->wants_new_password = true;
   } else {
     *error = what.empty() ? "set what? (stationctl set --help)"
@@ -287,8 +288,6 @@ void print_frame(const ReplyFrame& f) {
 
 int run_show(const Args& args) {
   std::string error, password;
-  if (args.words.size() > 1) return fail(kExitUsage, "unexpected " + args.words[1]);
-  if (!no_options(args, &error)) return fail(kExitUsage, error);
   if (!login_password(args.password_file, &password, &error)) return fail(kExitUsage, error);
   Session s;
   PortView view;
@@ -301,7 +300,6 @@ int run_show(const Args& args) {
 int run_set(const Args& args) {
   SetRequest set;
   std::string error, password, fresh;
-  if (args.json) return fail(kExitUsage, "--json is not an option of set");
   if (!build_set(args, &set, &error) || !check_edit_values(set.edits, &error))
     return fail(kExitUsage, in_option_terms(set, error));
   if (set.wants_new_password) {
@@ -336,10 +334,7 @@ int run_set(const Args& args) {
 
 int run_export(const Args& args) {
   std::string error, password;
-  if (args.words.size() > 1) return fail(kExitUsage, "unexpected " + args.words[1]);
-  if (!no_options(args, &error)) return fail(kExitUsage, error);
-  if (args.json || args.port_given)
-    return fail(kExitUsage, "export prints every port as JSON: no --json or --port");
+  if (args.port_given) return fail(kExitUsage, "export prints every port: no --port");
   if (!login_password(args.password_file, &password, &error)) return fail(kExitUsage, error);
   Session s;
   if (int st = open_session(args, password, &s)) return st;
@@ -403,7 +398,6 @@ int run_apply(const Args& args, bool only_diff) {
   std::string error, text, password;
   if (args.words.size() != 2)
     return fail(kExitUsage, std::string(command) + " needs one FILE.json");
-  if (!no_options(args, &error)) return fail(kExitUsage, error);
   const std::string& file = args.words[1];
   DocumentEdits document;
   if (!read_text_file(file, &text, &error)) return fail(kExitUsage, error);
@@ -456,8 +450,6 @@ int run_apply(const Args& args, bool only_diff) {
 int run_raw(const Args& args) {
   std::string error, password;
   std::vector<unsigned char> bytes;
-  if (!no_options(args, &error) || args.json)
-    return fail(kExitUsage, args.json ? "--json is not an option of raw" : error);
   std::string hex;
   for (std::size_t i = 1; i < args.words.size(); ++i) hex += args.words[i];
   if (!parse_hex(hex, &bytes) || bytes.empty())

@@ -37,12 +37,6 @@ CLI::Validator number_from(uint32_t low, uint32_t high,
       "");
 }
 
-struct Option {
-  const char* name;  // with its dashes
-  const char* value;
-  const char* help;
-};
-
 CLI::App* level(CLI::App* parent, const char* name, const std::string& what,
                 const std::string& notes = "") {
   CLI::App* app = parent->add_subcommand(name, what);
@@ -55,9 +49,14 @@ CLI::App* level(CLI::App* parent, const char* name, const std::string& what,
 }
 
 // Options whose values go to the command in the order typed (each may come more than once).
-void value_options(CLI::App* app, std::initializer_list<Option> options) {
-  for (const Option& o : options)
-    app->add_option(o.name, o.help)->take_all()->allow_extra_args(false)->type_name(o.value);
+void value_options(CLI::App* app, const std::vector<OptionField>& options) {
+  for (const OptionField& o : options) {
+    const std::string help = o.option == std::string("baud") ? baud_rates_text() : o.help;
+    app->add_option(std::string("--") + o.option, help)
+        ->take_all()
+        ->allow_extra_args(false)
+        ->type_name(o.value);
+  }
 }
 
 struct CommandLine {
@@ -115,11 +114,7 @@ CommandLine::CommandLine() {
                         "Values the unit would not take are refused before anything is sent "
                         "(exit 2).\n");
   value_options(level(set, "serial", "the serial line, any of its settings in one buffer"),
-                {{"--baud", "N", baud_rates_text().c_str()},
-                 {"--data-bits", "N", "5, 6, 7 or 8"},
-                 {"--parity", "P", "none, odd, even, mark or space"},
-                 {"--stop-bits", "N", "1 or 2"},
-                 {"--flow", "F", "none, xon-xoff or rts-cts"}});
+                kSerialOptions);
   level(set, "interface", "the serial interface type of the port")
       ->add_option("TYPE", positionals, "rs232, rs422 or rs485")
       ->type_name("");
@@ -129,26 +124,13 @@ CommandLine::CommandLine() {
       ->type_name("");
   CLI::App* link = level(set, "link", "the link mode with its settings",
                          "Settings not given keep what the unit holds for that mode.\n");
-  value_options(level(link, "tcp-server", "the port serves TCP clients"),
-                {{"--local-port", "N", "the port it listens on"},
-                 {"--ip-filter", "on|off", "admit only the source address"},
-                 {"--source-ip", "A", "the address admitted"},
-                 {"--max-connections", "N", "clients at once"}});
+  value_options(level(link, "tcp-server", "the port serves TCP clients"), kServerOptions);
   value_options(level(link, "tcp-client", "the port connects to one or two servers"),
-                {{"--dest1-ip", "A", "destination 1"},
-                 {"--dest1-port", "N", "its port"},
-                 {"--dest2", "on|off", "whether destination 2 is used"},
-                 {"--dest2-ip", "A", "destination 2"},
-                 {"--dest2-port", "N", "its port"}});
+                kClientOptions);
   value_options(level(link, "udp", "the port exchanges datagrams with address ranges",
                       "--entry K (1 to 8) picks the destination range that the options after it\n"
                       "change. Entry 1 is always enabled.\n"),
-                {{"--local-port", "N", "the port it receives on"},
-                 {"--entry", "K", "the destination range the next options change"},
-                 {"--enable", "on|off", "whether the range is used"},
-                 {"--dest-port", "N", "its port"},
-                 {"--begin-ip", "A", "its first address"},
-                 {"--end-ip", "A", "its last address"}});
+                kUdpOptions);
   CLI::App* delimiter =
       level(set, "delimiter", "a packet delimiter block",
             "--chars takes none, one or two bytes in hex (0d0a). A flag whose low byte is 0\n"
@@ -156,29 +138,22 @@ CommandLine::CommandLine() {
   for (const char* side : {"uart", "tcp"})
     value_options(level(delimiter, side,
                         side[0] == 'u' ? "the serial side's delimiter" : "the network side's"),
-                  {{"--flag", "N", "its flag"},
-                   {"--timer", "N", "its timer"},
-                   {"--chars", "HEX", "its characters"},
-                   {"--max-bytes", "N", "the most bytes in a packet"}});
+                  kDelimiterOptions);
   level(set, "alias", "the port's alias, at most 31 characters",
         "The unit keeps it in memory only, until its next get-all (every show runs one).\n")
       ->add_option("TEXT", positionals, "the alias")
       ->type_name("");
   value_options(level(set, "snmp", "the SNMP system texts, at most 31 characters each"),
-                {{"--name", "TEXT", "sysName"},
-                 {"--location", "TEXT", "sysLocation"},
-                 {"--contact", "TEXT", "sysContact"}});
+                kSnmpOptions);
   value_options(level(set, "password", "the login password",
                       "The new password (at most 8 characters, no spaces) is the first line of\n"
                       "FILE, else the environment variable STATIONCTL_NEW_PASSWORD, else asked\n"
                       "twice on the terminal.\n"),
-                {{"--new-password-file", "FILE", "the new password's file"}});
+                kPasswordOptions);
   value_options(level(set, "net", "the stored address, gateway and netmask of the unit's eth0",
                       "The unit takes them only from a session that arrived on its eth0: connect\n"
                       "to eth0's address.\n"),
-                {{"--ip", "A", "the address"},
-                 {"--gateway", "A", "the gateway"},
-                 {"--netmask", "A", "the netmask"}});
+                kNetOptions);
 
   level(&app, "export", "the whole unit as one JSON document: its own settings, then each port",
         "\"unit\" holds the settings of the whole unit (the SNMP texts; the stored address,\n"
