@@ -419,7 +419,9 @@ int run_apply(const Args& args, bool only_diff) {
     if (int st = read_port(&s, job.port, kReadAll, &job.current)) return st;
     if (!plan_edits(job.current, job.edits, true, &job.plan, &error))
       return fail(kExitUsage, file + ": " + located(error, document.unit_document, i));
-    if (!only_diff)
+    // apply also reads what a group that goes whole lacks, and a new link mode's layout.
+    const bool incomplete = job.plan.needs_read != 0 || job.plan.needs_layout != 0;
+    if (!only_diff && incomplete)
       if (int st = plan(&s, job.port, &job.current, job.edits, true, &job.plan, file + ": "))
         return st;
   }
