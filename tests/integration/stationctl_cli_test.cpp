@@ -183,6 +183,7 @@ TEST_F(Stationctl, EachRefusalHasItsExitStatusAndMessage) {
       // Only a password's bytes are left to the encoder's check.
       {2, "set password --new-password-file " + file("p", "a\xFF\xF0z\n"), "holds the bytes FF F0"},
       {2, "set frobnicate", "cannot set frobnicate"},
+      {2, "set interface rs232 rs485", "unexpected rs485"},
       {2, "raw fffa2c5", "raw needs frames as an even number of hex digits"},
       {2, "show --bogus", "unknown option --bogus"},
       {4, "set net --ip 10.77.0.9", "arrived on its eth0"},
