@@ -8,6 +8,7 @@
 #include <cstdio>
 #include <cstring>
 
+#include "../eeprom_progress.h"
 #include "platform/root.h"
 #include "storage/defaults.h"
 #include "storage/manufacturing_image.h"
@@ -37,8 +38,11 @@ int make_fresh_unit_if_missing() {
   std::fprintf(stderr,
                "stationd-sim: new unit: factory initialisation and default export"
                " (a few seconds)\n");
-  factory_initialize();
-  load_default_settings();
+  {
+    const EepromProgress progress("new unit", 0);
+    factory_initialize();
+    load_default_settings();
+  }
   std::fflush(stdout);
   ::unlink(marker);
   return 1;

@@ -11,7 +11,9 @@
 #include <cstdlib>
 #include <cstring>
 
+#include "../eeprom_progress.h"
 #include "platform/device_root.h"
+#include "storage/eeprom_device.h"
 #include "tool_command.h"
 
 namespace {
@@ -139,5 +141,8 @@ int main(int argc, char** argv) {
     return bad_args("this is a PC build: give --root DIR, a device root folder other than /");
   if (root && root[0] && prepare_device_root(root) != 0) return kToolBadArgs;
 
+  // eeprom-clear knows its bytes; the other routines do not count theirs ahead.
+  const EepromProgress progress(command->name,
+                                std::strcmp(command->name, "eeprom-clear") == 0 ? kEepromSize : 0);
   return command->run(nargs, args);
 }
