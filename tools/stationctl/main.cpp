@@ -198,8 +198,7 @@ std::vector<CLI::App*> chain_of(CLI::App* root) {
 
 // What went wrong on the command line, in the words a person can act on.
 std::string refusal(const CLI::ParseError& e, const std::vector<CLI::App*>& chain) {
-  if (const auto* extra = dynamic_cast<const CLI::ExtrasError*>(&e)) {
-    (void)extra;
+  if (dynamic_cast<const CLI::ExtrasError*>(&e)) {
     const std::vector<std::string> left = chain.front()->remaining(true);
     const std::string word = left.empty() ? "" : left.front();
     if (!word.empty() && word[0] == '-') return "unknown option " + word + " (--help lists them)";
