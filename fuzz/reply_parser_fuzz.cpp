@@ -29,10 +29,10 @@ extern "C" int LLVMFuzzerTestOneInput(const uint8_t* bytes, size_t size) {
   PortView view;
   std::string error;
   if (decode_read(groups, 1, kReadAll, &view, &error) != ReadOutcome::kOk) return 0;
-  std::vector<Edit> edits;
+  DocumentEdits document;
   EditPlan plan;
-  if (!json_edits(port_view_json(view), &edits, &error) ||
-      !plan_edits(view, edits, true, &plan, &error) || !plan.requests.empty() ||
+  if (!document_edits(port_view_json(view), &document, &error) ||
+      !plan_edits(view, document.ports[0].edits, true, &plan, &error) || !plan.requests.empty() ||
       plan.needs_read != 0 || plan.needs_layout != 0)
     std::abort();
   return 0;

@@ -3,7 +3,7 @@
 set -eu
 packages="g++ cmake ninja-build libgtest-dev libgmock-dev libbenchmark-dev g++-powerpc-linux-gnu
 qemu-user clang-14 libclang-rt-14-dev iproute2 util-linux procps python3
-nlohmann-json3-dev libcli11-dev help2man dpkg-dev man-db"
+nlohmann-json3-dev libcli11-dev help2man dpkg-dev man-db ansible-core python3-serial"
 # The real peers of stationd-sim --peers: net-snmp's snmptrap and snmptrapd. The tests start
 # their own snmptrapd inside a network namespace; the package's service must not run.
 peers="snmp snmptrapd"

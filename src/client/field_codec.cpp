@@ -7,7 +7,6 @@ namespace {
 // A delimiter set holds its count, at most this many delimiter bytes, and a zero byte.
 constexpr int kDelimiterChars = 2;
 
-
 bool parse_ipv4(const std::string& text, unsigned char* address) {
   std::size_t pos = 0;
   for (int i = 0; i < 4; ++i) {
@@ -26,7 +25,7 @@ bool parse_ipv4(const std::string& text, unsigned char* address) {
 bool parse_switch(const std::string& text, uint32_t* value) {
   if (text == "on" || text == "yes" || text == "true") return (*value = 1), true;
   if (text == "off" || text == "no" || text == "false") return (*value = 0), true;
-  return parse_uint(text, 255, value);
+  return parse_number(text, 255, value);
 }
 
 // Whether a coded value may be set: of the link modes, only those whose layout the unit
@@ -46,18 +45,6 @@ std::string names_of(const FieldRow& row) {
 }
 
 }  // namespace
-
-bool parse_uint(const std::string& text, uint32_t max, uint32_t* value) {
-  if (text.empty() || text.size() > 10) return false;
-  uint64_t v = 0;
-  for (char c : text) {
-    if (c < '0' || c > '9') return false;
-    v = v * 10 + static_cast<uint64_t>(c - '0');
-  }
-  if (v > max) return false;
-  *value = static_cast<uint32_t>(v);
-  return true;
-}
 
 int field_width(const FieldRow& row) {
   if (row.codec == Codec::kBaud) return static_cast<int>(sizeof kBaudRates[0]);
@@ -89,7 +76,7 @@ bool parse_field(const FieldRow& row, int entry, const std::string& text,
     return false;
   }
   if (row.codec == Codec::kBaud) {
-    if (parse_uint(text, UINT32_MAX, &n))
+    if (parse_number(text, UINT32_MAX, &n))
       for (uint32_t rate : kBaudRates)
         if (rate == n) return put_be32(n, p), true;
     *why = "not a rate the unit supports:";
@@ -120,7 +107,7 @@ bool parse_field(const FieldRow& row, int entry, const std::string& text,
       *why = "refused: entry 1 is always enabled";
   } else {
     const uint32_t high = row.high ? row.high : UINT32_MAX >> (32 - 8 * field_width(row));
-    if (!parse_uint(text, high, &n) || n < row.low)
+    if (!parse_number(text, high, &n) || n < row.low)
       *why = "not a number from " + std::to_string(row.low) + " to " + std::to_string(high);
   }
   if (why->empty()) put_field(b, row.at, n);

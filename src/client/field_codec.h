@@ -8,6 +8,7 @@
 #include <string>
 #include <vector>
 
+#include "common/number_text.h"
 #include "protocol/wire_format.h"
 
 enum class Codec {
@@ -29,9 +30,6 @@ struct FieldRow {
   const ValueTable* values = nullptr;
   uint32_t low = 0, high = 0;  // the numbers the unit takes, when narrower than the form's
 };
-
-// A decimal number of at most max: digits only. The one number reader of the PC tools.
-bool parse_uint(const std::string& text, uint32_t max, uint32_t* value);
 
 // Parses text into the field's place: block bytes + base (base: the UDP entry's start). false
 // with the reason for the person who typed it ("not 1 or 2 stop bits").

@@ -96,91 +96,6 @@ Json& place(Json& root, const std::string& path) {
   return *at;
 }
 
-// Reads a JSON text as events and turns each plain value into an edit at its path. The
-// first value that cannot be an edit is remembered, and reported only when the whole text
-// is JSON: a syntax error anywhere comes first.
-class EditReader : public nlohmann::json_sax<Json> {
- public:
-  explicit EditReader(std::vector<Edit>* edits) : edits_(edits) {}
-  std::string syntax_error, value_error;
-  std::vector<std::string> top_keys;
-
-  bool null() override { return value(nullptr); }
-  bool boolean(bool v) override { return text(v ? "true" : "false"); }
-  bool number_integer(number_integer_t v) override { return text(std::to_string(v)); }
-  bool number_unsigned(number_unsigned_t v) override { return text(std::to_string(v)); }
-  bool number_float(number_float_t, const string_t& written) override { return text(written); }
-  bool string(string_t& v) override { return text(from_utf8(v)); }
-  bool binary(binary_t&) override { return value(nullptr); }
-  bool start_object(std::size_t) override { return open(false); }
-  bool start_array(std::size_t) override { return open(true); }
-  bool key(string_t& name) override {
-    if (open_.size() == 1) top_keys.push_back(name);
-    open_.back().member = open_.back().path.empty() ? name : open_.back().path + "." + name;
-    return true;
-  }
-  bool end_object() override { return open_.pop_back(), true; }
-  bool end_array() override { return open_.pop_back(), true; }
-  bool parse_error(std::size_t, const std::string&, const nlohmann::detail::exception& e) override {
-    // "[json.exception.parse_error.101] parse error at line 2, column 13: syntax error ..."
-    const std::string what = e.what();
-    const std::size_t line = what.find("line "), reason = what.find(": ", line);
-    syntax_error = line == std::string::npos || reason == std::string::npos
-                       ? what
-                       : what.substr(line, what.find(',', line) - line) + what.substr(reason);
-    return false;
-  }
-
- private:
-  struct Open {
-    bool array;
-    std::string path;    // the object's or array's own ("" for the document)
-    std::string member;  // an object's current member
-    int items = 0;       // an array's items so far
-  };
-
-  // The memory-only values are shown, never read back: those of a port document and those
-  // of each port of a unit document.
-  static bool read_back(const std::string& path) {
-    std::size_t at = 0;
-    if (path.rfind("ports[", 0) == 0 && path.find("].") != std::string::npos)
-      at = path.find("].") + 2;
-    const std::string rest = path.substr(at);
-    return rest != "memory_only" && rest.rfind("memory_only.", 0) != 0 &&
-           rest.rfind("memory_only[", 0) != 0;
-  }
-  // The path of the value that starts here: the current member, or the array's next item.
-  std::string next_path() {
-    Open& o = open_.back();
-    if (!o.array) return o.member;
-    if (++o.items > udp::kEntryCount && read_back(o.path))
-      refuse(o.path + ": more than " + std::to_string(udp::kEntryCount) + " entries");
-    return o.path + "[" + std::to_string(o.items) + "]";
-  }
-  bool open(bool array) {
-    const std::string path = open_.empty() ? "" : next_path();
-    if (open_.empty() && array) refuse("the file does not hold one JSON object");
-    open_.push_back(Open{array, path, "", 0});
-    return true;
-  }
-  bool text(const std::string& v) { return value(&v); }
-  // A plain value's text, or nullptr for one that cannot be an edit.
-  bool value(const std::string* v) {
-    if (open_.empty()) return refuse("the file does not hold one JSON object"), true;
-    const std::string path = next_path();
-    if (!read_back(path)) return true;
-    if (!v) return refuse(path + ": null is not a value"), true;
-    edits_->push_back(Edit{path, *v});
-    return true;
-  }
-  void refuse(const std::string& why) {
-    if (value_error.empty()) value_error = why;
-  }
-
-  std::vector<Edit>* edits_;
-  std::vector<Open> open_;
-};
-
 // The document's members for the fields of view that pass the filter, under root.
 template <typename Filter>
 void put_fields(const PortView& view, Filter keep, Json& root) {
@@ -195,56 +110,80 @@ void put_fields(const PortView& view, Filter keep, Json& root) {
   }
 }
 
-// Every value of the text as an edit, the port numbers among them, and the document's own
-// member names.
-bool read_edits(const std::string& text, std::vector<Edit>* edits,
-                std::vector<std::string>* top_keys, std::string* error) {
-  edits->clear();
-  EditReader reader(edits);
-  const bool parsed = Json::sax_parse(text, &reader);
-  *error = !parsed ? reader.syntax_error : reader.value_error;
-  *top_keys = reader.top_keys;
-  return parsed && reader.value_error.empty();
+// The memory-only values are shown, never read back.
+bool read_back(const std::string& path) {
+  return path != "memory_only" && path.rfind("memory_only.", 0) != 0 &&
+         path.rfind("memory_only[", 0) != 0;
 }
 
-// A unit document's edits sorted into the unit's and each port's. false with the path.
-bool sort_unit_edits(const std::vector<Edit>& edits, DocumentEdits* document, std::string* error) {
-  for (const Edit& e : edits) {
-    if (e.field.rfind("unit.", 0) == 0) {
-      const std::string field = e.field.substr(5);
-      if (!unit_wide(field))
-        return (*error = e.field + ": not a setting of the whole unit (ports[] hold the rest)"),
-               false;
-      document->unit_edits.push_back(Edit{field, e.value});
-      continue;
-    }
-    const std::size_t close = e.field.find(']');
-    if (e.field.rfind("ports[", 0) != 0 || close == std::string::npos)
-      return (*error = e.field + " is not a part of a unit document (\"unit\", \"ports\")"), false;
-    const std::size_t item = std::strtoul(e.field.c_str() + 6, nullptr, 10);
-    if (document->ports.size() < item) document->ports.resize(item);
-    PortEdits& port = document->ports[item - 1];
-    const std::string field = close + 2 <= e.field.size() ? e.field.substr(close + 2) : "";
-    if (field.empty()) {
-      return (*error = e.field + " is not a port's document"), false;
-    } else if (field == "port") {
-      if (e.value != "1" && e.value != "2")
-        return (*error = e.field + ": " + e.value + " is not a serial port of the unit (1 or 2)"),
-               false;
-      port.port = e.value[0] - '0';
-    } else if (unit_wide(field)) {
-      return (*error = e.field + ": a setting of the whole unit belongs under \"unit\""), false;
-    } else {
-      port.edits.push_back(Edit{field, e.value});
-    }
+// Every plain value under json as an edit at its path ("link.entries[2].port" for the second
+// entry's port), numbers as JSON writes them. false with the path of a value that cannot be an
+// edit: null, or an array of more than 8 entries.
+bool collect(const Json& json, const std::string& path, std::vector<Edit>* edits,
+             std::string* error) {
+  if (!read_back(path)) return true;
+  if (json.is_object()) {
+    for (const auto& [name, value] : json.items())
+      if (!collect(value, path.empty() ? name : path + "." + name, edits, error)) return false;
+  } else if (json.is_array()) {
+    if (json.size() > udp::kEntryCount)
+      return (*error = path + ": more than " + std::to_string(udp::kEntryCount) + " entries"),
+             false;
+    for (std::size_t i = 0; i < json.size(); ++i)
+      if (!collect(json[i], path + "[" + std::to_string(i + 1) + "]", edits, error)) return false;
+  } else if (json.is_null()) {
+    return (*error = path + ": null is not a value"), false;
+  } else {
+    edits->push_back(
+        Edit{path, json.is_string() ? from_utf8(json.get<std::string>()) : dumped(json, -1)});
   }
-  for (std::size_t i = 0; i < document->ports.size(); ++i) {
+  return true;
+}
+
+// One port's document: its edits, and the text of the port number it names ("" for none).
+bool port_edits(const Json& json, const std::string& where, std::vector<Edit>* edits,
+                std::string* number, std::string* error) {
+  if (!json.is_object()) return (*error = where + "is not a port's document"), false;
+  if (!collect(json, "", edits, error)) return (*error = where + *error), false;
+  for (const Edit& e : *edits)
+    if (e.field == "port") *number = e.value;
+  std::erase_if(*edits, [](const Edit& e) { return e.field == "port"; });
+  return true;
+}
+
+// A unit document: its unit-wide settings under "unit", each port under "ports".
+bool unit_edits(const Json& json, DocumentEdits* document, std::string* error) {
+  for (const auto& [name, value] : json.items())
+    if (name != "unit" && name != "ports")
+      return (*error = name + " is not a part of a unit document (\"unit\", \"ports\")"), false;
+  const Json& unit = json.contains("unit") ? json["unit"] : Json::object();
+  if (!collect(unit, "", &document->unit_edits, error)) return (*error = "unit." + *error), false;
+  for (const Edit& e : document->unit_edits)
+    if (!unit_wide(e.field))
+      return (*error =
+                  "unit." + e.field + ": not a setting of the whole unit (ports[] hold the rest)"),
+             false;
+  const Json& ports = json.contains("ports") ? json["ports"] : Json::array();
+  if (!ports.is_array()) return (*error = "ports is not a list of port documents"), false;
+  for (std::size_t i = 0; i < ports.size(); ++i) {
     const std::string item = "ports[" + std::to_string(i + 1) + "]";
-    if (document->ports[i].port == 0) return (*error = item + ": no \"port\" number"), false;
-    for (std::size_t k = 0; k < i; ++k)
-      if (document->ports[k].port == document->ports[i].port)
-        return (*error = item + ": port " + std::to_string(document->ports[i].port) + " twice"),
+    PortEdits port;
+    std::string number;
+    if (!port_edits(ports[i], item + ".", &port.edits, &number, error)) return false;
+    for (const Edit& e : port.edits)
+      if (unit_wide(e.field))
+        return (*error =
+                    item + "." + e.field + ": a setting of the whole unit belongs under \"unit\""),
                false;
+    if (!number.empty() && number != "1" && number != "2")
+      return (*error = item + ".port: " + number + " is not a serial port of the unit (1 or 2)"),
+             false;
+    port.port = number.empty() ? 0 : number[0] - '0';
+    if (port.port == 0) return (*error = item + ": no \"port\" number"), false;
+    for (const PortEdits& other : document->ports)
+      if (other.port == port.port)
+        return (*error = item + ": port " + std::to_string(port.port) + " twice"), false;
+    document->ports.push_back(port);
   }
   return true;
 }
@@ -278,24 +217,26 @@ std::string unit_view_json(const std::vector<PortView>& ports) {
   return dumped(root, 2) + "\n";
 }
 
-bool json_edits(const std::string& text, std::vector<Edit>* edits, std::string* error) {
-  std::vector<std::string> top_keys;
-  if (!read_edits(text, edits, &top_keys, error)) return false;
-  std::erase_if(*edits, [](const Edit& e) { return e.field == "port"; });  // shown only
-  return true;
-}
-
 bool document_edits(const std::string& text, DocumentEdits* document, std::string* error) {
   *document = DocumentEdits{};
-  std::vector<Edit> edits;
-  std::vector<std::string> top_keys;
-  if (!read_edits(text, &edits, &top_keys, error)) return false;
-  for (const std::string& key : top_keys)
-    document->unit_document |= key == "unit" || key == "ports";
-  if (document->unit_document) return sort_unit_edits(edits, document, error);
-  std::erase_if(edits, [](const Edit& e) { return e.field == "port"; });  // shown only
-  document->ports.push_back(PortEdits{0, edits});
-  return true;
+  Json json;
+  try {
+    json = Json::parse(text);
+  } catch (const Json::parse_error& e) {
+    // "[json.exception.parse_error.101] parse error at line 2, column 13: syntax error ..."
+    const std::string what = e.what();
+    const std::size_t line = what.find("line "), reason = what.find(": ", line);
+    *error = line == std::string::npos || reason == std::string::npos
+                 ? what
+                 : what.substr(line, what.find(',', line) - line) + what.substr(reason);
+    return false;
+  }
+  if (!json.is_object()) return (*error = "the file does not hold one JSON object"), false;
+  document->unit_document = json.contains("unit") || json.contains("ports");
+  if (document->unit_document) return unit_edits(json, document, error);
+  std::string number;  // shown only: a port document goes where the command line says
+  document->ports.emplace_back();
+  return port_edits(json, "", &document->ports.back().edits, &number, error);
 }
 
 std::string diff_json(const std::vector<DiffLine>& lines) {

@@ -44,11 +44,5 @@ struct DiffLine {
 // The changes as a JSON list of {"port", "field", "from", "to"} (port null for the unit's).
 std::string diff_json(const std::vector<DiffLine>& lines);
 
-// Every value present in the JSON text, as an edit of its field ("link.entries[2].port" for
-// the second entry's port), numbers as written; the values under "memory_only" are skipped.
-// false with "line N: reason" for text that is not JSON, or with the path of a value that is
-// not a plain string, number or boolean, or of an array of more than 8 entries.
-bool json_edits(const std::string& text, std::vector<Edit>* edits, std::string* error);
-
 // The text as a JSON string, quotes included.
 std::string json_quoted(const std::string& text);

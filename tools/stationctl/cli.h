@@ -36,6 +36,8 @@ struct Args {
 
 // Prints "stationctl: " and the message on standard error; returns status.
 int fail(int status, const std::string& message);
+// The whole file; false with "cannot read PATH: reason".
+bool read_text_file(const std::string& path, std::string* text, std::string* error);
 
 // The facts the help tells: the baud rates the unit supports, and the codes it serves, three
 // to a line with their names and the reply frames of a request.

@@ -3,7 +3,7 @@
 #include <cstdio>
 #include <cstring>
 #include <fstream>
-#include <sstream>
+#include <iterator>
 
 #include "cli.h"
 #include "client/port_fields.h"
@@ -256,18 +256,6 @@ std::string in_option_terms(const SetRequest& set, const std::string& message) {
   return message;
 }
 
-bool read_text_file(const std::string& path, std::string* text, std::string* error) {
-  std::ifstream in(path, std::ios::binary);
-  if (!in) {
-    *error = "cannot read " + path + ": " + std::strerror(errno);
-    return false;
-  }
-  std::ostringstream s;
-  s << in.rdbuf();
-  *text = s.str();
-  return true;
-}
-
 // Quotes a value that would read ambiguously in a diff line.
 std::string shown(const std::string& value) {
   return value.empty() || value.find(' ') != std::string::npos ? json_quoted(value) : value;
@@ -285,6 +273,13 @@ void print_frame(const ReplyFrame& f) {
 }
 
 }  // namespace
+
+bool read_text_file(const std::string& path, std::string* text, std::string* error) {
+  std::ifstream in(path, std::ios::binary);
+  if (!in) return (*error = "cannot read " + path + ": " + std::strerror(errno)), false;
+  text->assign(std::istreambuf_iterator<char>(in), {});
+  return true;
+}
 
 int run_show(const Args& args) {
   std::string error, password;

@@ -32,7 +32,7 @@ CLI::Validator number_from(uint32_t low, uint32_t high,
   return CLI::Validator(
       [=](std::string& text) {
         uint32_t n = 0;
-        return parse_uint(text, high, &n) && n >= low ? std::string() : refusal(text);
+        return parse_number(text, high, &n) && n >= low ? std::string() : refusal(text);
       },
       "");
 }

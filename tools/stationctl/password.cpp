@@ -2,8 +2,7 @@
 #include <termios.h>
 #include <unistd.h>
 
-#include <cerrno>
-#include <cstdio>
+#include <algorithm>
 #include <cstdlib>
 #include <cstring>
 
@@ -13,15 +12,8 @@ namespace {
 
 // The first line of a file, without its line end.
 bool first_line(const std::string& path, std::string* line, std::string* error) {
-  FILE* f = std::fopen(path.c_str(), "r");
-  if (!f) {
-    *error = "cannot read " + path + ": " + std::strerror(errno);
-    return false;
-  }
-  line->clear();
-  int c;
-  while ((c = std::fgetc(f)) != EOF && c != '\n') line->push_back(static_cast<char>(c));
-  std::fclose(f);
+  if (!read_text_file(path, line, error)) return false;
+  line->erase(std::min(line->find('\n'), line->size()));
   if (!line->empty() && line->back() == '\r') line->pop_back();
   return true;
 }

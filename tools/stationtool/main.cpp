@@ -3,16 +3,16 @@
 // groups the tool's files added, checking its arguments before anything is touched, and
 // preparing the device root.
 #include <getopt.h>
+#include <sys/stat.h>
 
-#include <cctype>
-#include <cerrno>
 #include <cstdarg>
 #include <cstdio>
-#include <cstdlib>
 #include <cstring>
 
 #include "../eeprom_progress.h"
+#include "common/number_text.h"
 #include "platform/device_root.h"
+#include "platform/root.h"
 #include "storage/eeprom_device.h"
 #include "tool_command.h"
 
@@ -84,22 +84,6 @@ int tool_failed(const char* format, ...) {
   return kToolFailed;
 }
 
-bool parse_number(const char* text, unsigned long max, unsigned long* value) {
-  int base = 10;
-  if (text[0] == '0' && (text[1] == 'x' || text[1] == 'X')) {
-    base = 16;
-    text += 2;
-  }
-  // strtoul alone would take a sign, leading blanks and octal; none of them is a number here.
-  if (!std::isxdigit(static_cast<unsigned char>(text[0]))) return false;
-  errno = 0;
-  char* end = nullptr;
-  unsigned long v = std::strtoul(text, &end, base);
-  if (errno != 0 || *end != '\0' || v > max) return false;
-  *value = v;
-  return true;
-}
-
 int main(int argc, char** argv) {
   // getopt_long, not an option library: the tool runs on the device, where such a library
   // would cost several times the tool's own size. Options end at the command's name.
@@ -131,18 +115,28 @@ int main(int argc, char** argv) {
   char** args = argv + i + 1;
   if (nargs < command->min_args || nargs > command->max_args)
     return bad_args("usage: stationtool [--root DIR] %s %s", command->name, command->usage);
-  if (command->check) {
-    int status = command->check(nargs, args);
-    if (status != 0) return status;
+  uint32_t number[2] = {};
+  for (int k = 0; k < 2; ++k) {
+    const NumberArgument& n = command->numbers[k];
+    if (n.at >= 0 && !parse_number(args[n.at], n.max, &number[k]))
+      return bad_args(n.refusal, args[n.at]);
   }
+  if (command->check)
+    if (int status = command->check(args)) return status;
 
   // A PC is not the device: without a root its own clock, routes and I2C bus would be hit.
   if (refuse_pc_without_root(root) != 0)
     return bad_args("this is a PC build: give --root DIR, a device root folder other than /");
   if (root && root[0] && prepare_device_root(root) != 0) return kToolBadArgs;
+  // With a root the EEPROM is an image file; a missing one would only give a screen of
+  // "open ... error" lines (or end the byte routines), so say it once instead.
+  struct stat st;
+  const RootedPath node = rooted("/dev/i2c-0");
+  if (command->eeprom && has_root() && ::stat(node.c_str(), &st) != 0)
+    return tool_failed("%s: no EEPROM image", node.c_str());
 
   // eeprom-clear knows its bytes; the other routines do not count theirs ahead.
   const EepromProgress progress(command->name,
                                 std::strcmp(command->name, "eeprom-clear") == 0 ? kEepromSize : 0);
-  return command->run(nargs, args);
+  return command->run(args, number);
 }

@@ -1,7 +1,5 @@
 // stationtool commands on the two stores: the factory and default routines, the EEPROM's
 // maintenance transfers and single keys of station.ini.
-#include <sys/stat.h>
-
 #include <cstdio>
 #include <cstring>
 #include <vector>
@@ -15,31 +13,17 @@
 
 namespace {
 
-// With a root the EEPROM is an image file; a missing one would only give a screen of
-// "open ... error" lines (or end the byte routines), so say it once instead.
-bool eeprom_image_missing() {
-  if (!has_root()) return false;
-  struct stat st;
-  RootedPath node = rooted("/dev/i2c-0");
-  if (::stat(node.c_str(), &st) == 0) return false;
-  tool_failed("%s: no EEPROM image", node.c_str());
-  return true;
-}
-
-int run_factory_initialize(int, char**) {
-  if (eeprom_image_missing()) return kToolFailed;
+int run_factory_initialize(char**, const uint32_t*) {
   factory_initialize();
   return kToolOk;
 }
 
-int run_load_default_settings(int, char**) {
-  if (eeprom_image_missing()) return kToolFailed;
+int run_load_default_settings(char**, const uint32_t*) {
   load_default_settings();
   return kToolOk;
 }
 
-int run_eeprom_dump(int, char**) {
-  if (eeprom_image_missing()) return kToolFailed;
+int run_eeprom_dump(char**, const uint32_t*) {
   std::vector<unsigned char> image(kEepromSize);
   // A block may not include the last byte, so the dump ends with one byte read.
   for (unsigned offset = 0; offset < kEepromSize - 1; offset += kEepromBlockReadMax) {
@@ -59,45 +43,21 @@ int run_eeprom_dump(int, char**) {
   return kToolOk;
 }
 
-int run_eeprom_clear(int, char**) {
-  if (eeprom_image_missing()) return kToolFailed;
+int run_eeprom_clear(char**, const uint32_t*) {
   i2c_clear();
   return kToolOk;
 }
 
-int check_offset(int, char** argv) {
-  unsigned long v;
-  if (!parse_number(argv[0], kEepromSize - 1, &v))
-    return bad_args("offset %s is not a number from 0 to 8191", argv[0]);
-  return 0;
-}
-
-int check_offset_value(int argc, char** argv) {
-  if (int status = check_offset(argc, argv)) return status;
-  unsigned long v;
-  if (!parse_number(argv[1], 255, &v))
-    return bad_args("byte value %s is not a number from 0 to 255", argv[1]);
-  return 0;
-}
-
-int run_eeprom_read_byte(int, char** argv) {
-  if (eeprom_image_missing()) return kToolFailed;
-  unsigned long offset = 0;
-  parse_number(argv[0], kEepromSize - 1, &offset);
+int run_eeprom_read_byte(char**, const uint32_t* n) {
   unsigned char byte = 0;
-  if (i2c_read_byte(static_cast<unsigned>(offset), &byte) != 0)
-    return tool_failed("EEPROM read failed at offset %lu", offset);
+  if (i2c_read_byte(n[0], &byte) != 0) return tool_failed("EEPROM read failed at offset %u", n[0]);
   std::printf("0x%02x\n", byte);
   return kToolOk;
 }
 
-int run_eeprom_write_byte(int, char** argv) {
-  if (eeprom_image_missing()) return kToolFailed;
-  unsigned long offset = 0, value = 0;
-  parse_number(argv[0], kEepromSize - 1, &offset);
-  parse_number(argv[1], 255, &value);
-  if (i2c_write_byte(static_cast<unsigned>(offset), static_cast<unsigned char>(value)) != 0)
-    return tool_failed("EEPROM write failed at offset %lu", offset);
+int run_eeprom_write_byte(char**, const uint32_t* n) {
+  if (i2c_write_byte(n[0], static_cast<unsigned char>(n[1])) != 0)
+    return tool_failed("EEPROM write failed at offset %u", n[0]);
   return kToolOk;
 }
 
@@ -106,7 +66,7 @@ bool has_line_end(const char* text) { return std::strpbrk(text, "\r\n") != nullp
 // Names the INI library could write but never find again are refused up front: a section
 // with ']', a key with '=' or one that would read as a comment or a section header, and
 // line ends anywhere (they would split the line).
-int check_section_key(int, char** argv) {
+int check_section_key(char** argv) {
   const char* section = argv[0];
   const char* key = argv[1];
   if (!section[0] || std::strchr(section, ']') || has_line_end(section))
@@ -116,13 +76,13 @@ int check_section_key(int, char** argv) {
   return 0;
 }
 
-int check_section_key_value(int argc, char** argv) {
-  if (int status = check_section_key(argc, argv)) return status;
+int check_section_key_value(char** argv) {
+  if (int status = check_section_key(argv)) return status;
   if (has_line_end(argv[2])) return bad_args("a value may not hold a line end");
   return 0;
 }
 
-int run_ini_get(int, char** argv) {
+int run_ini_get(char** argv, const uint32_t*) {
   std::vector<char> value(kIniBufferSize);
   RootedPath path = rooted(kStationIniPath);
   if (read_profile_string(argv[0], argv[1], value.data(), kIniBufferSize, nullptr, path.c_str()) !=
@@ -132,32 +92,38 @@ int run_ini_get(int, char** argv) {
   return kToolOk;
 }
 
-int run_ini_set(int, char** argv) {
+int run_ini_set(char** argv, const uint32_t*) {
   RootedPath path = rooted(kStationIniPath);
   if (write_profile_string(argv[0], argv[1], argv[2], path.c_str()) != 1)
     return tool_failed("%s: could not write [%s] %s", path.c_str(), argv[0], argv[1]);
   return kToolOk;
 }
 
+constexpr NumberArgument kOffset = {0, kEepromSize - 1, "offset %s is not a number from 0 to 8191"};
+
+// clang-format off
 const ToolCommand kStorageCommands[] = {
     {"factory-initialize", 0, 0, "",
-     "prepare a unit from the factory: EEPROM identity and login, station.ini, clock", nullptr,
-     run_factory_initialize},
+     "prepare a unit from the factory: EEPROM identity and login, station.ini, clock",
+     true, {}, nullptr, run_factory_initialize},
     {"load-default-settings", 0, 0, "",
-     "restore the default configuration from the EEPROM's factory settings", nullptr,
-     run_load_default_settings},
-    {"eeprom-dump", 0, 0, "", "print the 8192 EEPROM bytes, 16 per line with offsets", nullptr,
-     run_eeprom_dump},
-    {"eeprom-clear", 0, 0, "", "set every EEPROM byte to 0xff", nullptr, run_eeprom_clear},
-    {"eeprom-read-byte", 1, 1, "OFF", "print the EEPROM byte at offset OFF (0..8191)", check_offset,
-     run_eeprom_read_byte},
+     "restore the default configuration from the EEPROM's factory settings",
+     true, {}, nullptr, run_load_default_settings},
+    {"eeprom-dump", 0, 0, "", "print the 8192 EEPROM bytes, 16 per line with offsets",
+     true, {}, nullptr, run_eeprom_dump},
+    {"eeprom-clear", 0, 0, "", "set every EEPROM byte to 0xff",
+     true, {}, nullptr, run_eeprom_clear},
+    {"eeprom-read-byte", 1, 1, "OFF", "print the EEPROM byte at offset OFF (0..8191)",
+     true, {kOffset}, nullptr, run_eeprom_read_byte},
     {"eeprom-write-byte", 2, 2, "OFF VAL", "store byte VAL (0..255) at EEPROM offset OFF",
-     check_offset_value, run_eeprom_write_byte},
+     true, {kOffset, {1, 255, "byte value %s is not a number from 0 to 255"}}, nullptr,
+     run_eeprom_write_byte},
     {"ini-get", 2, 2, "SECTION KEY", "print a station.ini value (status 1 when missing)",
-     check_section_key, run_ini_get},
-    {"ini-set", 3, 3, "SECTION KEY VALUE", "write a station.ini value", check_section_key_value,
-     run_ini_set},
+     false, {}, check_section_key, run_ini_get},
+    {"ini-set", 3, 3, "SECTION KEY VALUE", "write a station.ini value",
+     false, {}, check_section_key_value, run_ini_set},
 };
+// clang-format on
 
 ToolCommandGroup storage_commands(kStorageCommands);
 

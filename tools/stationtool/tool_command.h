@@ -4,6 +4,15 @@
 #pragma once
 
 #include <cstddef>
+#include <cstdint>
+
+// A number argument: where it stands among the arguments, the largest value it takes, and
+// its refusal (a printf format whose %s is the text typed).
+struct NumberArgument {
+  int at = -1;  // -1: no such argument
+  uint32_t max = 0;
+  const char* refusal = nullptr;
+};
 
 struct ToolCommand {
   const char* name;  // "eeprom-read-byte"
@@ -11,11 +20,15 @@ struct ToolCommand {
   int max_args;
   const char* usage;    // the arguments as --help shows them: "OFF VAL"
   const char* summary;  // one line for --help
-  // Looks at the arguments before anything is touched (no root prepared, nothing written):
-  // 0 when they are usable; otherwise one line on stderr and a nonzero result. May be null.
-  int (*check)(int argc, char** argv);
-  // Runs the command with the root in force; the result is the exit status.
-  int (*run)(int argc, char** argv);
+  bool eeprom;          // works on the EEPROM: with a root, refused when there is no image
+  NumberArgument numbers[2];
+  // Looks at the other arguments before anything is touched (no root prepared, nothing
+  // written): 0 when they are usable; otherwise one line on stderr and a nonzero result.
+  // May be null.
+  int (*check)(char** argv);
+  // Runs the command with the root in force, numbers[k] read into number[k]; the result is
+  // the exit status.
+  int (*run)(char** argv, const uint32_t* number);
 };
 
 struct ToolCommandGroup {
@@ -43,7 +56,3 @@ constexpr int kToolBadArgs = 2;  // nothing was done
 int bad_args(const char* format, ...) __attribute__((format(printf, 1, 2)));
 // Same line, returns kToolFailed.
 int tool_failed(const char* format, ...) __attribute__((format(printf, 1, 2)));
-
-// Strict unsigned number: decimal, or hexadecimal with 0x; the whole text, at most max.
-// Returns false for anything else (sign, trailing bytes, empty, too large).
-bool parse_number(const char* text, unsigned long max, unsigned long* value);
