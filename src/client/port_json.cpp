@@ -140,11 +140,13 @@ bool collect(const Json& json, const std::string& path, std::vector<Edit>* edits
   return true;
 }
 
-// One port's document: its edits, and the text of the port number it names ("" for none).
-bool port_edits(const Json& json, const std::string& where, std::vector<Edit>* edits,
+// One port's document (item: where it stands, "" for the whole file): its edits, and the
+// text of the port number it names ("" for none).
+bool port_edits(const Json& json, const std::string& item, std::vector<Edit>* edits,
                 std::string* number, std::string* error) {
-  if (!json.is_object()) return (*error = where + "is not a port's document"), false;
-  if (!collect(json, "", edits, error)) return (*error = where + *error), false;
+  if (!json.is_object()) return (*error = item + " is not a port's document"), false;
+  if (!collect(json, "", edits, error))
+    return (*error = item.empty() ? *error : item + "." + *error), false;
   for (const Edit& e : *edits)
     if (e.field == "port") *number = e.value;
   std::erase_if(*edits, [](const Edit& e) { return e.field == "port"; });
@@ -157,6 +159,7 @@ bool unit_edits(const Json& json, DocumentEdits* document, std::string* error) {
     if (name != "unit" && name != "ports")
       return (*error = name + " is not a part of a unit document (\"unit\", \"ports\")"), false;
   const Json& unit = json.contains("unit") ? json["unit"] : Json::object();
+  if (!unit.is_object()) return (*error = "unit is not an object of settings"), false;
   if (!collect(unit, "", &document->unit_edits, error)) return (*error = "unit." + *error), false;
   for (const Edit& e : document->unit_edits)
     if (!unit_wide(e.field))
@@ -169,7 +172,7 @@ bool unit_edits(const Json& json, DocumentEdits* document, std::string* error) {
     const std::string item = "ports[" + std::to_string(i + 1) + "]";
     PortEdits port;
     std::string number;
-    if (!port_edits(ports[i], item + ".", &port.edits, &number, error)) return false;
+    if (!port_edits(ports[i], item, &port.edits, &number, error)) return false;
     for (const Edit& e : port.edits)
       if (unit_wide(e.field))
         return (*error =
