@@ -1,0 +1,209 @@
+// The forwarder inside the real simulator, in the test's own namespaces: serial lines are
+// pseudo-terminals the test made (it holds the masters), settings are changed with the real
+// stationctl, and the network peers are real sockets on loopback.
+#include <arpa/inet.h>
+#include <netinet/in.h>
+#include <poll.h>
+#include <pty.h>
+#include <sys/socket.h>
+#include <sys/wait.h>
+#include <termios.h>
+#include <unistd.h>
+
+#include <chrono>
+#include <sstream>
+#include <string>
+#include <vector>
+
+#include "support/sim_harness.h"
+
+namespace {
+
+using Clock = std::chrono::steady_clock;
+
+int stationctl(const std::string& line) {
+  std::vector<std::string> words;
+  std::istringstream in(line);
+  for (std::string w; in >> w;) words.push_back(w);
+  std::vector<std::string> command = {"env", "STATIONCTL_PASSWORD=quillet", "setsid"};
+  for (const std::string& w : program_command("stationctl", words)) command.push_back(w);
+  std::string out, err;
+  const int status = run_to_end(command, &out, &err, 60000);
+  return status != -1 && WIFEXITED(status) ? WEXITSTATUS(status) : -1;
+}
+
+// 64 KiB in which every byte value comes round 256 times, each round shifted by one, so
+// that a lost, doubled or reordered piece shows.
+std::string all_bytes() {
+  std::string data(65536, '\0');
+  for (std::size_t i = 0; i < data.size(); ++i) data[i] = static_cast<char>(i + i / 256);
+  return data;
+}
+
+// Writes data into `from` while reading `to`, until as many bytes arrived or the time ran
+// out; what arrived. pace_us > 0 writes 1 KiB at a time with a pause (datagrams).
+std::string carry(int from, int to, const std::string& data, int pace_us = 0) {
+  std::string got;
+  std::size_t sent = 0;
+  const auto end = Clock::now() + std::chrono::milliseconds(kWaitMs);
+  while (got.size() < data.size() && Clock::now() < end) {
+    pollfd fds[2] = {{to, POLLIN, 0}, {from, short(sent < data.size() ? POLLOUT : 0), 0}};
+    if (poll(fds, 2, 100) < 0) break;
+    if (fds[0].revents & POLLIN) {
+      char buffer[8192];
+      const ssize_t n = read(to, buffer, sizeof buffer);
+      if (n > 0) got.append(buffer, static_cast<std::size_t>(n));
+    }
+    if (fds[1].revents & POLLOUT) {
+      const std::size_t piece = std::min<std::size_t>(pace_us ? 1024 : 4096, data.size() - sent);
+      const ssize_t n = write(from, data.data() + sent, piece);
+      if (n > 0) sent += static_cast<std::size_t>(n);
+      if (pace_us) usleep(pace_us);
+    }
+  }
+  return got;
+}
+
+bool nothing_arrives(int fd, int ms) {
+  pollfd p{fd, POLLIN, 0};
+  return poll(&p, 1, ms) == 0;
+}
+
+int tcp_connect(uint16_t port) {
+  const int fd = socket(AF_INET, SOCK_STREAM, 0);
+  sockaddr_in a{};
+  a.sin_family = AF_INET;
+  a.sin_port = htons(port);
+  a.sin_addr.s_addr = htonl(INADDR_LOOPBACK);
+  if (connect(fd, reinterpret_cast<sockaddr*>(&a), sizeof a) != 0) {
+    close(fd);
+    return -1;
+  }
+  return fd;
+}
+
+// A socket of the test on loopback: a listener (TCP) or a bound datagram socket (UDP).
+int bound_socket(int type, uint16_t port) {
+  const int fd = socket(AF_INET, type, 0);
+  sockaddr_in a{};
+  a.sin_family = AF_INET;
+  a.sin_port = htons(port);
+  a.sin_addr.s_addr = htonl(INADDR_LOOPBACK);
+  if (bind(fd, reinterpret_cast<sockaddr*>(&a), sizeof a) != 0 ||
+      (type == SOCK_STREAM && listen(fd, 4) != 0)) {
+    close(fd);
+    return -1;
+  }
+  return fd;
+}
+
+// Waits until cond() holds; the milliseconds it took, or -1 when the time ran out.
+template <typename Cond>
+long wait_until(Cond cond, int timeout_ms = kWaitMs) {
+  const auto start = Clock::now();
+  while (!cond()) {
+    if (Clock::now() - start > std::chrono::milliseconds(timeout_ms)) return -1;
+    usleep(10000);
+  }
+  return std::chrono::duration_cast<std::chrono::milliseconds>(Clock::now() - start).count();
+}
+
+speed_t line_speed(int master) {
+  termios t;
+  return tcgetattr(master, &t) == 0 ? cfgetospeed(&t) : B0;
+}
+
+class Forward : public SimulatorTest {
+ protected:
+  void SetUp() override {
+    SimulatorTest::SetUp();
+    if (IsSkipped() || HasFatalFailure()) return;
+    std::string paths;
+    for (int i = 0; i < 2; ++i) {
+      char name[128];
+      ASSERT_EQ(openpty(&master_[i], &slave_[i], name, nullptr, nullptr), 0);
+      paths += (i ? "," : "") + std::string(name);
+    }
+    ASSERT_TRUE(start_simulator({"--serial", paths}));
+  }
+  void TearDown() override {
+    SimulatorTest::TearDown();
+    for (int fd : {master_[0], master_[1], slave_[0], slave_[1]})
+      if (fd >= 0) close(fd);
+  }
+  std::string log() const { return read_file(root_file("var/log/stationfwd.log")); }
+
+  int master_[2] = {-1, -1};
+  int slave_[2] = {-1, -1};  // held, so that the masters read on while the forwarder reopens
+};
+
+TEST_F(Forward, TcpServerCarriesEveryByteAndKeepsItsClientsAcrossChanges) {
+  const std::string data = all_bytes();
+  ASSERT_EQ(stationctl("--port 2 set link tcp-server --local-port 5002 --max-connections 1"), 0);
+  ASSERT_NE(wait_until([] { return tcp_listening(5002); }), -1) << log();
+  const int client = tcp_connect(5002);
+  ASSERT_GE(client, 0);
+  EXPECT_TRUE(carry(client, master_[1], data) == data);
+  EXPECT_TRUE(carry(master_[1], client, data) == data);
+  EXPECT_TRUE(nothing_arrives(master_[0], 100));  // COM1 saw none of it
+  // A second client is over the limit of one.
+  const int second = tcp_connect(5002);
+  char byte;
+  EXPECT_EQ(read(second, &byte, 1), 0);
+  close(second);
+
+  // A new rate is on the line within a second, and the client stays connected.
+  ASSERT_EQ(stationctl("--port 2 set serial --baud 57600"), 0);
+  const long took = wait_until([&] { return line_speed(master_[1]) == B57600; }, 3000);
+  EXPECT_NE(took, -1);
+  EXPECT_LE(took, 1000);
+  EXPECT_EQ(carry(client, master_[1], "still"), "still");
+  EXPECT_EQ(carry(master_[1], client, "there"), "there");
+
+  // A new local port moves the listener; the client already served stays.
+  ASSERT_EQ(stationctl("--port 2 set link tcp-server --local-port 5003"), 0);
+  EXPECT_NE(wait_until([] { return tcp_listening(5003) && !tcp_listening(5002); }), -1);
+  EXPECT_EQ(carry(client, master_[1], "moved"), "moved");
+  close(client);
+  EXPECT_EQ(line_speed(master_[0]), B9600);  // COM1 untouched throughout
+}
+
+TEST_F(Forward, TcpClientReachesItsDestinationAndNothingOutsideTheNamespace) {
+  const std::string data = all_bytes();
+  const int server = bound_socket(SOCK_STREAM, 6001);
+  ASSERT_GE(server, 0);
+  // Destination 2 is an address no interface of the namespace has: the fence refuses it.
+  ASSERT_EQ(stationctl("set link tcp-client --dest1-ip 127.0.0.1 --dest1-port 6001 --dest2 on "
+                       "--dest2-ip 10.77.9.9 --dest2-port 6001"),
+            0);
+  pollfd p{server, POLLIN, 0};
+  ASSERT_EQ(poll(&p, 1, kWaitMs), 1);
+  const int peer = accept(server, nullptr, nullptr);
+  // Until the forwarder sees its connection made, the newest 4 KiB alone wait for it.
+  ASSERT_NE(wait_until([&] { return log().find("connected to 127.0.0.1:6001") != std::string::npos; }), -1);
+  EXPECT_TRUE(carry(master_[0], peer, data) == data);
+  EXPECT_TRUE(carry(peer, master_[0], data) == data);
+  EXPECT_NE(log().find("COM1: destination 2 10.77.9.9:6001 refused"), std::string::npos) << log();
+  close(peer);
+  close(server);
+}
+
+TEST_F(Forward, UdpSendsToItsRangeAndTakesDatagramsFromAnyone) {
+  const std::string data = all_bytes();
+  const int peer = bound_socket(SOCK_DGRAM, 6002);
+  ASSERT_GE(peer, 0);
+  ASSERT_EQ(stationctl("set link udp --local-port 6003 --entry 1 --dest-port 6002 --begin-ip "
+                       "127.0.0.1 --end-ip 127.0.0.1"),
+            0);
+  sockaddr_in to{};
+  to.sin_family = AF_INET;
+  to.sin_port = htons(6003);
+  to.sin_addr.s_addr = htonl(INADDR_LOOPBACK);
+  ASSERT_NE(wait_until([&] { return log().find("UDP on port 6003") != std::string::npos; }), -1);
+  ASSERT_EQ(connect(peer, reinterpret_cast<sockaddr*>(&to), sizeof to), 0);
+  EXPECT_TRUE(carry(master_[0], peer, data, 2000) == data);
+  EXPECT_TRUE(carry(peer, master_[0], data, 2000) == data);
+  close(peer);
+}
+
+}  // namespace
