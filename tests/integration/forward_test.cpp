@@ -2,6 +2,7 @@
 // pseudo-terminals the test made (it holds the masters), settings are changed with the real
 // stationctl, and the network peers are real sockets on loopback.
 #include <arpa/inet.h>
+#include <fcntl.h>
 #include <netinet/in.h>
 #include <poll.h>
 #include <pty.h>
@@ -11,6 +12,7 @@
 #include <unistd.h>
 
 #include <chrono>
+#include <filesystem>
 #include <sstream>
 #include <string>
 #include <vector>
@@ -118,13 +120,16 @@ class Forward : public SimulatorTest {
   void SetUp() override {
     SimulatorTest::SetUp();
     if (IsSkipped() || HasFatalFailure()) return;
-    std::string paths;
     for (int i = 0; i < 2; ++i) {
       char name[128];
       ASSERT_EQ(openpty(&master_[i], &slave_[i], name, nullptr, nullptr), 0);
-      paths += (i ? "," : "") + std::string(name);
+      path_[i] = name;
     }
-    ASSERT_TRUE(start_simulator({"--serial", paths}));
+    // Tests named Own... start the simulator themselves.
+    const std::string test = testing::UnitTest::GetInstance()->current_test_info()->name();
+    if (!test.starts_with("Own")) {
+      ASSERT_TRUE(start_simulator({"--serial", path_[0] + "," + path_[1]}));
+    }
   }
   void TearDown() override {
     SimulatorTest::TearDown();
@@ -133,6 +138,7 @@ class Forward : public SimulatorTest {
   }
   std::string log() const { return read_file(root_file("var/log/stationfwd.log")); }
 
+  std::string path_[2];
   int master_[2] = {-1, -1};
   int slave_[2] = {-1, -1};  // held, so that the masters read on while the forwarder reopens
 };
@@ -204,6 +210,72 @@ TEST_F(Forward, UdpSendsToItsRangeAndTakesDatagramsFromAnyone) {
   EXPECT_TRUE(carry(master_[0], peer, data, 2000) == data);
   EXPECT_TRUE(carry(peer, master_[0], data, 2000) == data);
   close(peer);
+}
+
+TEST_F(Forward, ServerAdmitsOnlyTheFilteredSource) {
+  ASSERT_EQ(stationctl("set link tcp-server --local-port 5004 --max-connections 4 --ip-filter on "
+                       "--source-ip " + std::string(kEth0Address)),
+            0);
+  ASSERT_NE(wait_until([] { return tcp_listening(5004); }), -1);
+  ASSERT_NE(wait_until([&] { return log().find("COM1: listening on TCP port 5004") !=
+                                    std::string::npos; }), -1);
+  const int stranger = tcp_connect(5004);  // from 127.0.0.1
+  char byte;
+  EXPECT_EQ(read(stranger, &byte, 1), 0);
+  close(stranger);
+  const int admitted = socket(AF_INET, SOCK_STREAM, 0);
+  sockaddr_in a{};
+  a.sin_family = AF_INET;
+  inet_pton(AF_INET, kEth0Address, &a.sin_addr);
+  ASSERT_EQ(bind(admitted, reinterpret_cast<sockaddr*>(&a), sizeof a), 0);
+  a.sin_port = htons(5004);
+  ASSERT_EQ(connect(admitted, reinterpret_cast<sockaddr*>(&a), sizeof a), 0);
+  EXPECT_EQ(carry(admitted, master_[0], "in"), "in");
+  close(admitted);
+}
+
+// The forwarder reads station.ini whole or not at all, and one port that cannot be opened
+// leaves the other serving.
+TEST_F(Forward, OwnPortsOneMissingAndAFileCaughtMidRewrite) {
+  ASSERT_TRUE(start_simulator({"--serial", "/nonexistent/tty," + path_[1]}));
+  ASSERT_NE(wait_until([] { return tcp_listening(4661); }), -1);
+  EXPECT_NE(log().find("COM1: cannot open /nonexistent/tty"), std::string::npos) << log();
+  const int client = tcp_connect(4661);
+  EXPECT_EQ(carry(client, master_[1], "com2"), "com2");
+  const std::string whole = ini();
+  std::string faster = whole;
+  faster.replace(faster.find("com_baud_rate=9600", faster.find("[COM2]")), 18,
+                 "com_baud_rate=115200");
+  write_file(root_file("mnt/jffs2/station.ini"), faster.substr(0, faster.find("[+COM2]")));
+  usleep(500000);
+  EXPECT_EQ(line_speed(master_[1]), B9600);  // a text without [+COM2] is not taken
+  write_file(root_file("mnt/jffs2/station.ini"), faster);
+  EXPECT_NE(wait_until([&] { return line_speed(master_[1]) == B115200; }, 3000), -1);
+  EXPECT_EQ(carry(master_[1], client, "kept"), "kept");
+  close(client);
+}
+
+// Without --serial the simulator makes the ports: DIR/dev/com1 and com2 are the far ends of
+// null-modem pairs, there while it runs and gone after.
+TEST_F(Forward, OwnNullModemsArePublishedWhileTheSimulatorRuns) {
+  ASSERT_TRUE(start_simulator());
+  ASSERT_NE(wait_until([] { return tcp_listening(4660) && tcp_listening(4661); }), -1);
+  const int com2 = open(root_file("dev/com2").c_str(), O_RDWR | O_NOCTTY);
+  ASSERT_GE(com2, 0);
+  termios raw;
+  ASSERT_EQ(tcgetattr(com2, &raw), 0);
+  cfmakeraw(&raw);
+  ASSERT_EQ(tcsetattr(com2, TCSANOW, &raw), 0);
+  const int client = tcp_connect(4661);
+  const std::string data = all_bytes();
+  EXPECT_TRUE(carry(client, com2, data) == data);
+  EXPECT_TRUE(carry(com2, client, data) == data);
+  close(client);
+  close(com2);
+  EXPECT_EQ(sim_->out().find("COM"), std::string::npos);  // its messages go to its own log
+  EXPECT_EQ(sim_->stop(SIGTERM), 0);
+  EXPECT_FALSE(std::filesystem::is_symlink(root_file("dev/com1")) ||
+               std::filesystem::is_symlink(root_file("dev/com2")));
 }
 
 }  // namespace
