@@ -36,6 +36,7 @@ struct Loop {
   std::string ini_name;  // the file's name in its folder, which is what is watched
   std::unique_ptr<char[]> text;
   int64_t reload_at = 0;  // -1: none pending
+  int64_t queue_looked_at = 0;
   bool said_unreadable = false;
 };
 
@@ -109,7 +110,7 @@ void turn(Loop* loop) {
   set.add(loop->watch, POLLIN, {PollRole::kIniWatch, 0, 0});
   for (ForwardPort& p : loop->ports) port_add_polls(&p, &set);
   const int64_t now = now_ms();
-  set.wake_by(now + kQueueLookMs);
+  set.wake_by(loop->queue_looked_at + kQueueLookMs);
   if (loop->reload_at >= 0) set.wake_by(loop->reload_at);
   const int64_t wait = set.wake_at_ms > now ? set.wake_at_ms - now : 0;
   const int ready = ::poll(set.fds, static_cast<nfds_t>(set.count), static_cast<int>(wait));
@@ -123,8 +124,12 @@ void turn(Loop* loop) {
         port_handle(&loop->ports[tag.port], set.fds[i], tag);
     }
   }
-  look_at_queue(loop);
   const int64_t after = now_ms();
+  // Not on every turn: while data flows, turns come far more often than notices.
+  if (after - loop->queue_looked_at >= kQueueLookMs) {
+    look_at_queue(loop);
+    loop->queue_looked_at = after;
+  }
   if (loop->reload_at >= 0 && after >= loop->reload_at) reload(loop);
   for (ForwardPort& p : loop->ports) port_tick(&p, after);
 }
