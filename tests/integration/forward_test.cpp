@@ -66,6 +66,21 @@ std::string carry(int from, int to, const std::string& data, int pace_us = 0) {
   return got;
 }
 
+// Up to count bytes from fd, fewer when the time runs out or the peer closes.
+std::string receive(int fd, std::size_t count) {
+  std::string got;
+  const auto end = Clock::now() + std::chrono::milliseconds(kWaitMs);
+  while (got.size() < count && Clock::now() < end) {
+    pollfd p{fd, POLLIN, 0};
+    char buffer[4096];
+    if (poll(&p, 1, 100) != 1) continue;
+    const ssize_t n = read(fd, buffer, std::min(sizeof buffer, count - got.size()));
+    if (n <= 0) break;
+    got.append(buffer, static_cast<std::size_t>(n));
+  }
+  return got;
+}
+
 bool nothing_arrives(int fd, int ms) {
   pollfd p{fd, POLLIN, 0};
   return poll(&p, 1, ms) == 0;
@@ -87,6 +102,8 @@ int tcp_connect(uint16_t port) {
 // A socket of the test on loopback: a listener (TCP) or a bound datagram socket (UDP).
 int bound_socket(int type, uint16_t port) {
   const int fd = socket(AF_INET, type, 0);
+  const int on = 1;  // a port left in TIME_WAIT by the test's own close is taken again
+  setsockopt(fd, SOL_SOCKET, SO_REUSEADDR, &on, sizeof on);
   sockaddr_in a{};
   a.sin_family = AF_INET;
   a.sin_port = htons(port);
@@ -190,8 +207,25 @@ TEST_F(Forward, TcpClientReachesItsDestinationAndNothingOutsideTheNamespace) {
   EXPECT_TRUE(carry(master_[0], peer, data) == data);
   EXPECT_TRUE(carry(peer, master_[0], data) == data);
   EXPECT_NE(log().find("COM1: destination 2 10.77.9.9:6001 refused"), std::string::npos) << log();
+
+  // The destination goes away; what the line says meanwhile is kept, its newest 4 KiB, and
+  // arrives when the destination is back.
   close(peer);
   close(server);
+  ASSERT_NE(wait_until([&] { return log().find("6001 closed") != std::string::npos; }), -1);
+  const std::string meanwhile = data.substr(0, 10240);
+  ASSERT_EQ(write(master_[0], meanwhile.data(), meanwhile.size()), ssize_t(meanwhile.size()));
+  usleep(300000);
+  const int again = bound_socket(SOCK_STREAM, 6001);
+  ASSERT_GE(again, 0);
+  p.fd = again;
+  ASSERT_EQ(poll(&p, 1, 10000), 1);  // the second retry comes 1 + 2 s after the loss
+  const int back = accept(again, nullptr, nullptr);
+  const std::string kept = receive(back, 4096);
+  EXPECT_TRUE(kept == meanwhile.substr(meanwhile.size() - 4096)) << kept.size();
+  EXPECT_TRUE(nothing_arrives(back, 200));
+  close(back);
+  close(again);
 }
 
 TEST_F(Forward, UdpSendsToItsRangeAndTakesDatagramsFromAnyone) {
