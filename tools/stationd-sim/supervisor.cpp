@@ -99,13 +99,14 @@ int supervise(uint16_t listen_port, const ForwardingPlan& plan) {
 
   const pid_t parent = getpid();
   std::fflush(nullptr);
-  // Without the forwarder the queue is left to the caller: missing, or filled and drained
-  // by a test, as the device's other program might leave it.
+  // The relay first: the pairs carry bytes from the moment the forwarder opens its ends.
   const pid_t relay = pairs ? fork() : 0;
   if (pairs && relay == 0) {
     become_child(parent, old_mask);
     run_null_modem_relay(modems);
   }
+  // Without the forwarder the queue is left to the caller: missing, or filled and drained
+  // by a test, as the device's other program might leave it.
   const pid_t forwarder = relay < 0 ? -1 : with_forwarder ? fork() : 0;
   if (with_forwarder && forwarder == 0) {
     become_child(parent, old_mask);
