@@ -12,6 +12,7 @@
 #include <unistd.h>
 
 #include <chrono>
+#include <cstring>
 #include <filesystem>
 #include <sstream>
 #include <string>
@@ -217,7 +218,7 @@ TEST_F(Forward, TcpClientReachesItsDestinationAndNothingOutsideTheNamespace) {
   ASSERT_EQ(write(master_[0], meanwhile.data(), meanwhile.size()), ssize_t(meanwhile.size()));
   usleep(300000);
   const int again = bound_socket(SOCK_STREAM, 6001);
-  ASSERT_GE(again, 0);
+  ASSERT_GE(again, 0) << std::strerror(errno);
   p.fd = again;
   ASSERT_EQ(poll(&p, 1, 10000), 1);  // the second retry comes 1 + 2 s after the loss
   const int back = accept(again, nullptr, nullptr);
@@ -232,6 +233,10 @@ TEST_F(Forward, UdpSendsToItsRangeAndTakesDatagramsFromAnyone) {
   const std::string data = all_bytes();
   const int peer = bound_socket(SOCK_DGRAM, 6002);
   ASSERT_GE(peer, 0);
+  // Room for all of it at once even if this process is slow to read (under an emulator on a
+  // busy machine the line may leave in many small datagrams, each costing a buffer).
+  const int room = 4 << 20;
+  setsockopt(peer, SOL_SOCKET, SO_RCVBUFFORCE, &room, sizeof room);
   ASSERT_EQ(stationctl("set link udp --local-port 6003 --entry 1 --dest-port 6002 --begin-ip "
                        "127.0.0.1 --end-ip 127.0.0.1"),
             0);
@@ -241,8 +246,10 @@ TEST_F(Forward, UdpSendsToItsRangeAndTakesDatagramsFromAnyone) {
   to.sin_addr.s_addr = htonl(INADDR_LOOPBACK);
   ASSERT_NE(wait_until([&] { return log().find("UDP on port 6003") != std::string::npos; }), -1);
   ASSERT_EQ(connect(peer, reinterpret_cast<sockaddr*>(&to), sizeof to), 0);
-  EXPECT_TRUE(carry(master_[0], peer, data, 2000) == data);
-  EXPECT_TRUE(carry(peer, master_[0], data, 2000) == data);
+  const std::string sent = carry(master_[0], peer, data, 2000);
+  EXPECT_TRUE(sent == data) << sent.size();
+  const std::string taken = carry(peer, master_[0], data, 2000);
+  EXPECT_TRUE(taken == data) << taken.size();
   close(peer);
 }
 
