@@ -14,6 +14,7 @@
 #include <chrono>
 #include <cstring>
 #include <filesystem>
+#include <set>
 #include <sstream>
 #include <string>
 #include <vector>
@@ -251,6 +252,39 @@ TEST_F(Forward, UdpSendsToItsRangeAndTakesDatagramsFromAnyone) {
   const std::string taken = carry(peer, master_[0], data, 2000);
   EXPECT_TRUE(taken == data) << taken.size();
   close(peer);
+
+  // A range gets one datagram per address; an entry beginning at 0.0.0.0 gets none.
+  const int range = socket(AF_INET, SOCK_DGRAM, 0);
+  sockaddr_in any{};
+  any.sin_family = AF_INET;
+  any.sin_port = htons(6004);
+  ASSERT_EQ(bind(range, reinterpret_cast<sockaddr*>(&any), sizeof any), 0);
+  const int on = 1;
+  setsockopt(range, IPPROTO_IP, IP_PKTINFO, &on, sizeof on);
+  ASSERT_EQ(stationctl("set link udp --entry 2 --enable on --dest-port 6004 --begin-ip 127.0.0.2 "
+                       "--end-ip 127.0.0.5 --entry 3 --enable on --dest-port 6004 --begin-ip "
+                       "0.0.0.0 --end-ip 127.0.0.9"),
+            0);
+  ASSERT_NE(wait_until([&] { return log().find("6003, 5 destinations") != std::string::npos; }),
+            -1);
+  ASSERT_EQ(write(master_[0], "ping", 4), 4);
+  std::multiset<std::string> reached;
+  for (pollfd p{range, POLLIN, 0}; poll(&p, 1, 500) == 1;) {
+    char payload[16], control[64];
+    iovec io{payload, sizeof payload};
+    msghdr m{};
+    m.msg_iov = &io;
+    m.msg_iovlen = 1;
+    m.msg_control = control;
+    m.msg_controllen = sizeof control;
+    ASSERT_EQ(recvmsg(range, &m, 0), 4);
+    const auto* info = reinterpret_cast<const in_pktinfo*>(CMSG_DATA(CMSG_FIRSTHDR(&m)));
+    char text[INET_ADDRSTRLEN];
+    reached.insert(inet_ntop(AF_INET, &info->ipi_addr, text, sizeof text));
+  }
+  EXPECT_EQ(reached, (std::multiset<std::string>{"127.0.0.2", "127.0.0.3", "127.0.0.4",
+                                                 "127.0.0.5"}));
+  close(range);
 }
 
 TEST_F(Forward, ServerAdmitsOnlyTheFilteredSource) {
