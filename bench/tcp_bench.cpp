@@ -80,7 +80,8 @@ std::string start_daemon(const char* sim, uint16_t port) {
   const pid_t prepare = spawn({sim, "--root", root, "--prepare-only"}, log);
   int status = 0;
   if (prepare < 0 || waitpid(prepare, &status, 0) != prepare || status != 0) return "";
-  daemon_pid = spawn({sim, "--root", root, "--port", std::to_string(port)}, log);
+  // The daemon's own round trips: the stand-in, not the forwarder, beside it.
+  daemon_pid = spawn({sim, "--root", root, "--port", std::to_string(port), "--no-forwarder"}, log);
   return root + kStationIniPath;
 }
 

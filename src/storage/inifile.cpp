@@ -192,6 +192,44 @@ int parse_file(const char* section, const char* key, const char* text, IniPositi
   }
 }
 
+int read_text_string(const char* section, const char* key, char* value, int size,
+                     const char* default_value, const char* text) {
+  STATION_REQUIRE(section != nullptr && section[0] != '\0' && key != nullptr && key[0] != '\0');
+  STATION_REQUIRE(value != nullptr && size >= 1);
+  IniPositions at;
+  const int found = text != nullptr && parse_file(section, key, text, &at) == 1;
+  if (!found) {
+    if (default_value != nullptr) std::strncpy(value, default_value, static_cast<size_t>(size));
+    return 0;
+  }
+  int n = at.value_end - at.value_start;
+  if (n > size - 1) n = size - 1;
+  std::memset(value, 0, static_cast<size_t>(size));
+  std::memcpy(value, text + at.value_start, static_cast<size_t>(n));
+  return 1;
+}
+
+namespace {
+
+// atoi's reading of the text; out-of-range numbers are clamped so that the PC (64-bit long)
+// and the device (32-bit long) give the same result where atoi is undefined.
+int decimal_value(const char* text) {
+  const long number = std::strtol(text, nullptr, 10);
+  if (number > INT_MAX) return INT_MAX;
+  if (number < INT_MIN) return INT_MIN;
+  return static_cast<int>(number);
+}
+
+}  // namespace
+
+int read_text_int(const char* section, const char* key, int default_value, const char* text) {
+  char scratch[32];
+  std::memset(scratch, 0, sizeof scratch);
+  if (read_text_string(section, key, scratch, sizeof scratch, nullptr, text) != 1)
+    return default_value;
+  return decimal_value(scratch);
+}
+
 int read_profile_string(const char* section, const char* key, char* value, int size,
                         const char* default_value, const char* path) {
   char* text = new (std::nothrow) char[kIniBufferSize];
@@ -206,19 +244,10 @@ int read_profile_string(const char* section, const char* key, char* value, int s
   // A NUL-holding file is read as its text up to the NUL, which is where the search stops
   // anyway, so a read need not look for one; a refused file reads as a missing one.
   const int loaded = load_text(path, text, &length);
-  IniPositions at;
-  const int found = loaded == kIniLoaded && parse_file(section, key, text, &at) == 1;
-  if (!found) {
-    if (default_value != nullptr) std::strncpy(value, default_value, static_cast<size_t>(size));
-    delete[] text;
-    return 0;
-  }
-  int n = at.value_end - at.value_start;
-  if (n > size - 1) n = size - 1;
-  std::memset(value, 0, static_cast<size_t>(size));
-  std::memcpy(value, text + at.value_start, static_cast<size_t>(n));
+  const int found = read_text_string(section, key, value, size, default_value,
+                                     loaded == kIniLoaded ? text : nullptr);
   delete[] text;
-  return 1;
+  return found;
 }
 
 int read_profile_int(const char* section, const char* key, int default_value, const char* path) {
@@ -226,12 +255,7 @@ int read_profile_int(const char* section, const char* key, int default_value, co
   std::memset(scratch, 0, sizeof scratch);
   if (read_profile_string(section, key, scratch, sizeof scratch, nullptr, path) != 1)
     return default_value;
-  // atoi's reading of the text; out-of-range numbers are clamped so that the PC (64-bit
-  // long) and the device (32-bit long) give the same result where atoi is undefined.
-  const long number = std::strtol(scratch, nullptr, 10);
-  if (number > INT_MAX) return INT_MAX;
-  if (number < INT_MIN) return INT_MIN;
-  return static_cast<int>(number);
+  return decimal_value(scratch);
 }
 
 float read_profile_float(const char* section, const char* key, int default_value,

@@ -30,6 +30,11 @@ int parse_file(const char* section, const char* key, const char* text, IniPositi
 int read_profile_string(const char* section, const char* key, char* value, int size,
                         const char* default_value, const char* path);
 int read_profile_int(const char* section, const char* key, int default_value, const char* path);
+// The same two reads on a text already loaded (load_ini_file), for a reader of many keys that
+// must see them all from one state of the file. A null text reads as a missing file.
+int read_text_string(const char* section, const char* key, char* value, int size,
+                     const char* default_value, const char* text);
+int read_text_int(const char* section, const char* key, int default_value, const char* text);
 float read_profile_float(const char* section, const char* key, int default_value,
                          const char* path);
 int write_profile_string(const char* section, const char* key, const char* value,

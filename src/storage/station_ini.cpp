@@ -59,10 +59,16 @@ int write_value(const char* section, const char* key, const char* value) {
   return write_profile_string(section, key, value, rooted(kStationIniPath).c_str());
 }
 
+// The text a reader of many keys loaded once (hold_station_ini_text); null: read the file.
+const char* g_held_text = nullptr;
+
 // Reads into a buffer cleared beforehand, with the empty text as the default.
 void read_value(const char* section, const char* key, char* buffer, int size) {
   std::memset(buffer, 0, static_cast<std::size_t>(size));
-  read_profile_string(section, key, buffer, size, "", rooted(kStationIniPath).c_str());
+  if (g_held_text != nullptr)
+    read_text_string(section, key, buffer, size, "", g_held_text);
+  else
+    read_profile_string(section, key, buffer, size, "", rooted(kStationIniPath).c_str());
 }
 
 int write_decimal(const char* section, const char* key, int value) {
@@ -72,6 +78,7 @@ int write_decimal(const char* section, const char* key, int value) {
 }
 
 int read_decimal(const char* section, const char* key) {
+  if (g_held_text != nullptr) return read_text_int(section, key, 0, g_held_text);
   return read_profile_int(section, key, 0, rooted(kStationIniPath).c_str());
 }
 
@@ -218,6 +225,8 @@ int read_flag(const char* section, const char* key_format, int count, int out_of
 }
 
 }  // namespace
+
+void hold_station_ini_text(const char* text) { g_held_text = text; }
 
 #define INI_PORT_DECIMAL(key, section_format)                                \
   int set_##key(int port, int value) {                                       \

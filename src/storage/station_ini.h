@@ -19,6 +19,12 @@ constexpr int kDelimiterSecond = 2;
 // An IPv4 address: 4 bytes, first octet first, stored as "%d.%d.%d.%d".
 constexpr int kIniAddressSize = 4;
 
+// A reader of many keys that must see them all from one state of the file (the forwarder,
+// which another process rewrites under it) loads the text once and holds it: until it is
+// released with nullptr, every get_ reads the held text and the file is not opened. Writers
+// always rewrite the file. The caller keeps the text alive while it is held.
+void hold_station_ini_text(const char* text);
+
 // Size N of each text key, terminator included: StationIniSize::sysName is 32.
 struct StationIniSize {
 #define INI_TEXT(name, section, key, size) static constexpr int name = size;

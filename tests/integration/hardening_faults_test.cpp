@@ -133,7 +133,7 @@ TEST_F(DaemonFaultsTest, StationIniReplacedWithGarbageOrCutShortWhileServing) {
 }
 
 TEST_F(DaemonFaultsTest, MissingQueueIsReportedAndTheDaemonGoesOn) {
-  ASSERT_TRUE(start_simulator({"--no-forwarder"}));
+  ASSERT_TRUE(start_simulator({"--daemon-only"}));
   client_ = greeted_client(kEth0Address, true);
   for (int i = 1; i <= 2; ++i) {
     EXPECT_EQ(ask(frame(1, k300), 10), reply(1, k300));
@@ -156,7 +156,7 @@ TEST_F(DaemonFaultsTest, FullQueueHoldsTheAnswerUntilItIsDrained) {
   while (msgsnd(queue, &filler, sizeof filler.text, IPC_NOWAIT) == 0) ++filled;
   ASSERT_EQ(errno, EAGAIN);
   ASSERT_GT(filled, 0);
-  ASSERT_TRUE(start_simulator({"--no-forwarder"}));
+  ASSERT_TRUE(start_simulator({"--daemon-only"}));
   client_ = greeted_client(kEth0Address, true);
   ASSERT_TRUE(client_->send(frame(1, k300)));
   // station.ini is written before the notice; the answer waits behind the blocked send.

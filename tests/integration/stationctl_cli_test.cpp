@@ -216,7 +216,7 @@ TEST_F(Stationctl, ExportedUnitClonesOntoAnotherUnit) {
   ASSERT_TRUE(copy_tree(fresh_root_template(&why), dir_->file("second")));
   std::filesystem::create_directory(dir_->file("second-out"));
   Simulator second(dir_->file("second"), dir_->file("second-out"));
-  ASSERT_TRUE(second.start({"--port", "4000", "--no-forwarder"}) && second.wait_listening(4000));
+  ASSERT_TRUE(second.start({"--port", "4000", "--daemon-only"}) && second.wait_listening(4000));
   EXPECT_EQ(stationctl("--tcp-port 4000 diff " + unit).status, 1);
   EXPECT_EQ(stationctl("--tcp-port 4000 apply " + unit).status, 0);
   const CtlRun same = stationctl("--tcp-port 4000 diff --json " + unit);

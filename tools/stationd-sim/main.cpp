@@ -1,7 +1,7 @@
 // stationd-sim: the device's daemon on a PC, against a device root folder. Prepares the root
 // (folders, stand-ins for the device's programs, a unit fresh from manufacturing when the
 // EEPROM image is missing; with --peers the stand-ins that deliver traps and mail), then runs
-// the daemon beside a stand-in for the serial-forwarding side until SIGTERM or SIGINT.
+// the daemon beside the serial-forwarding side until SIGTERM or SIGINT.
 #include <netinet/in.h>
 #include <sys/socket.h>
 #include <unistd.h>
@@ -30,6 +30,9 @@ struct Options {
   bool prepare_only = false;
   bool peers = false;
   bool no_forwarder = false;
+  bool daemon_only = false;
+  bool network = false;
+  std::string serial;
 };
 
 // The options, their checks and the help; --help and --version answer on standard output.
@@ -49,8 +52,25 @@ int parse(int argc, char** argv, Options* options) {
   app.add_flag("--peers", options->peers,
                "traps go to net-snmp's snmptrap and mail to an SMTP server, for loopback or "
                "addresses of this network namespace only");
+  app.add_option("--serial", options->serial,
+                 "the forwarder's lines of COM1 and COM2 instead of null-modem pairs of "
+                 "pseudo-terminals published as DIR/dev/com1 and DIR/dev/com2")
+      ->type_name("PATH1,PATH2")
+      ->check([](const std::string& v) {
+        const auto comma = v.find(',');
+        return comma == std::string::npos || comma == 0 || comma + 1 == v.size() ||
+                       v.find(',', comma + 1) != std::string::npos
+                   ? std::string("needs two paths: PATH1,PATH2")
+                   : std::string();
+      });
+  app.add_flag("--network", options->network,
+               "the forwarder may also reach addresses outside loopback and this network "
+               "namespace (never needed for testing)");
   app.add_flag("--no-forwarder", options->no_forwarder,
-               "(tests) no stand-in for the serial-forwarding side: queue 1234 is neither created "
+               "a stand-in instead of the forwarder: it only records each change notice in "
+               "forwarder.log (benchmarks, several units in one network namespace)");
+  app.add_flag("--daemon-only", options->daemon_only,
+               "(tests) nothing on the serial-forwarding side: queue 1234 is neither created "
                "nor read, so a test can leave it missing or full");
   app.set_version_flag("--version", "stationd-sim " STATION_VERSION);
   if (argc == 2 && std::string(argv[1]) == "--bash-completion") {  // for the package
@@ -116,5 +136,15 @@ int main(int argc, char** argv) {
   remove_stale_eeprom_lock();
   if (make_fresh_unit_if_missing() < 0) return 1;
   if (options.prepare_only) return 0;
-  return supervise(static_cast<uint16_t>(options.port), !options.no_forwarder) == 0 ? 0 : 1;
+  ForwardingPlan plan;
+  plan.kind = options.daemon_only    ? ForwardingPlan::kNone
+              : options.no_forwarder ? ForwardingPlan::kStandIn
+                                     : ForwardingPlan::kReal;
+  plan.network = options.network;
+  if (!options.serial.empty()) {
+    const auto comma = options.serial.find(',');
+    plan.serial[0] = options.serial.substr(0, comma);
+    plan.serial[1] = options.serial.substr(comma + 1);
+  }
+  return supervise(static_cast<uint16_t>(options.port), plan) == 0 ? 0 : 1;
 }

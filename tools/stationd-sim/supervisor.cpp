@@ -12,8 +12,12 @@
 #include <cstring>
 #include <initializer_list>
 
+#include "forward/destination_fence.h"
+#include "forward/forward_loop.h"
 #include "forwarder.h"
+#include "null_modem.h"
 #include "platform/root.h"
+#include "protocol/change_notice.h"
 #include "service/daemon_main.h"
 
 // Why a parent and two children: the daemon blocks in accept and recv for ever and has no
@@ -48,13 +52,42 @@ void end_child(pid_t pid, bool reaped) {
   }
 }
 
+volatile std::sig_atomic_t g_forwarder_stop = 0;
+void stop_forwarder(int) { g_forwarder_stop = 1; }
+
+// The real forwarder in the child: the same loop stationfwd runs (a PowerPC simulator under
+// an emulator cannot start another PowerPC program, so it is not exec'd).
+[[noreturn]] void run_real_forwarder(const ForwardingPlan& plan, const NullModems& modems) {
+  struct sigaction stop{};
+  stop.sa_handler = stop_forwarder;
+  sigaction(SIGTERM, &stop, nullptr);
+  sigaction(SIGINT, &stop, nullptr);
+  signal(SIGPIPE, SIG_IGN);
+  if (plan.network) open_destination_fence();
+  std::string paths[2];
+  for (int i = 0; i < 2; ++i)
+    paths[i] = plan.serial[i].empty() ? modems.forwarder_paths[i] : plan.serial[i];
+  const ForwardOptions options{{paths[0].c_str(), paths[1].c_str()}, kChangeNoticeKey,
+                               &g_forwarder_stop};
+  _exit(run_forward_loop(options));
+}
+
 }  // namespace
 
-int supervise(uint16_t listen_port, bool with_forwarder) {
+int supervise(uint16_t listen_port, const ForwardingPlan& plan) {
+  const bool with_forwarder = plan.kind != ForwardingPlan::kNone;
+  const bool pairs = plan.kind == ForwardingPlan::kReal && plan.serial[0].empty();
   bool created = false;
   const int queue = with_forwarder ? open_forwarder_queue(&created) : 0;
   if (queue < 0) {
     std::fprintf(stderr, "stationd-sim: message queue 1234: %s\n", std::strerror(errno));
+    return -1;
+  }
+  NullModems modems;
+  if (pairs && make_null_modems(&modems) != 0) {
+    close_null_modems(&modems);
+    unpublish_null_modems();
+    if (created) msgctl(queue, IPC_RMID, nullptr);
     return -1;
   }
 
@@ -66,13 +99,22 @@ int supervise(uint16_t listen_port, bool with_forwarder) {
 
   const pid_t parent = getpid();
   std::fflush(nullptr);
+  // The relay first: the pairs carry bytes from the moment the forwarder opens its ends.
+  const pid_t relay = pairs ? fork() : 0;
+  if (pairs && relay == 0) {
+    become_child(parent, old_mask);
+    run_null_modem_relay(modems);
+  }
   // Without the forwarder the queue is left to the caller: missing, or filled and drained
   // by a test, as the device's other program might leave it.
-  const pid_t forwarder = with_forwarder ? fork() : 0;
+  const pid_t forwarder = relay < 0 ? -1 : with_forwarder ? fork() : 0;
   if (with_forwarder && forwarder == 0) {
     become_child(parent, old_mask);
-    run_forwarder(queue);
+    if (plan.kind == ForwardingPlan::kStandIn) run_forwarder(queue);
+    close_null_modems(&modems);  // the relay holds the pairs; the forwarder opens its ends
+    run_real_forwarder(plan, modems);
   }
+  close_null_modems(&modems);
   // The queue exists before the daemon starts, so no notice can find it missing.
   const pid_t daemon = forwarder < 0 ? -1 : fork();
   if (daemon == 0) {
@@ -81,8 +123,8 @@ int supervise(uint16_t listen_port, bool with_forwarder) {
   }
 
   int result = 0;
-  bool forwarder_reaped = false, daemon_reaped = false;
-  if (forwarder < 0 || daemon < 0) {
+  bool forwarder_reaped = false, daemon_reaped = false, relay_reaped = false;
+  if (relay < 0 || forwarder < 0 || daemon < 0) {
     std::fprintf(stderr, "stationd-sim: fork: %s\n", std::strerror(errno));
     result = -1;
   } else {
@@ -95,18 +137,20 @@ int supervise(uint16_t listen_port, bool with_forwarder) {
       if (s != SIGCHLD) break;
       int status = 0;
       const pid_t pid = waitpid(-1, &status, WNOHANG);
-      if (pid <= 0 || (pid != daemon && pid != forwarder)) continue;
-      (pid == daemon ? daemon_reaped : forwarder_reaped) = true;
+      if (pid <= 0 || (pid != daemon && pid != forwarder && pid != relay)) continue;
+      (pid == daemon ? daemon_reaped : pid == forwarder ? forwarder_reaped : relay_reaped) = true;
       char why[40];
       status_text(status, why, sizeof why);
       std::fprintf(stderr, "stationd-sim: the %s ended (%s)\n",
-                   pid == daemon ? "daemon" : "forwarder", why);
+                   pid == daemon ? "daemon" : pid == forwarder ? "forwarder" : "serial relay", why);
       result = 1;
       break;
     }
   }
   end_child(daemon, daemon_reaped);
   end_child(forwarder, forwarder_reaped);
+  end_child(relay, relay_reaped);
+  if (pairs) unpublish_null_modems();
   if (created) msgctl(queue, IPC_RMID, nullptr);
   return result;
 }

@@ -1,0 +1,43 @@
+// Inside the network side: the socket helpers the three link modes share, and each mode's
+// own half of the net_side operations. Only net_side*.cpp include it.
+#pragma once
+
+#include "forward/net_side.h"
+
+inline constexpr std::size_t kReadChunk = 4096;
+
+// The text of an address, for messages.
+struct AddressText {
+  char text[32];
+};
+AddressText address_text(in_addr_t address, int port = -1);
+in_addr_t address_of(const unsigned char* ip);  // 4 bytes, first octet first
+
+void close_fd(int* fd);
+// Writes what the socket takes of the queue; false when the peer is gone.
+bool flush_queue(int fd, ByteQueue* queue);
+// Reads what the line's queue can take; false at end of stream or on an error.
+bool read_into(int fd, ByteQueue* to_line);
+void set_keepalive(int fd);
+
+void server_start(NetSide* net);
+void server_stop(NetSide* net);
+void server_open_listener(NetSide* net);
+void server_add_polls(NetSide* net, PollSet* set, bool line_has_room);
+void server_handle(NetSide* net, const pollfd& r, const PollTag& tag, ByteQueue* to_line);
+void server_send(NetSide* net, const unsigned char* bytes, std::size_t count);
+bool server_backlogged(const NetSide& net);
+
+void client_start(NetSide* net);
+void client_stop(NetSide* net);
+void client_add_polls(NetSide* net, PollSet* set, bool line_has_room);
+void client_handle(NetSide* net, const pollfd& r, const PollTag& tag, ByteQueue* to_line);
+void client_tick(NetSide* net, int64_t now);
+void client_send(NetSide* net, const unsigned char* bytes, std::size_t count);
+bool client_backlogged(const NetSide& net);
+
+void udp_start(NetSide* net);
+void udp_stop(NetSide* net);
+void udp_add_polls(NetSide* net, PollSet* set, bool line_has_room);
+void udp_handle(NetSide* net, const pollfd& r, ByteQueue* to_line);
+void udp_send(NetSide* net, const unsigned char* bytes, std::size_t count);

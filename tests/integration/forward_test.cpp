@@ -1,0 +1,356 @@
+// The forwarder inside the real simulator, in the test's own namespaces: serial lines are
+// pseudo-terminals the test made (it holds the masters), settings are changed with the real
+// stationctl, and the network peers are real sockets on loopback.
+#include <arpa/inet.h>
+#include <fcntl.h>
+#include <netinet/in.h>
+#include <poll.h>
+#include <pty.h>
+#include <sys/socket.h>
+#include <sys/wait.h>
+#include <termios.h>
+#include <unistd.h>
+
+#include <chrono>
+#include <cstring>
+#include <filesystem>
+#include <set>
+#include <sstream>
+#include <string>
+#include <vector>
+
+#include "support/sim_harness.h"
+
+namespace {
+
+using Clock = std::chrono::steady_clock;
+
+int stationctl(const std::string& line) {
+  std::vector<std::string> words;
+  std::istringstream in(line);
+  for (std::string w; in >> w;) words.push_back(w);
+  std::vector<std::string> command = {"env", "STATIONCTL_PASSWORD=quillet", "setsid"};
+  for (const std::string& w : program_command("stationctl", words)) command.push_back(w);
+  std::string out, err;
+  const int status = run_to_end(command, &out, &err, 60000);
+  return status != -1 && WIFEXITED(status) ? WEXITSTATUS(status) : -1;
+}
+
+// 64 KiB in which every byte value comes round 256 times, each round shifted by one, so
+// that a lost, doubled or reordered piece shows.
+std::string all_bytes() {
+  std::string data(65536, '\0');
+  for (std::size_t i = 0; i < data.size(); ++i) data[i] = static_cast<char>(i + i / 256);
+  return data;
+}
+
+// Writes data into `from` while reading `to`, until as many bytes arrived or the time ran
+// out; what arrived. pace_us > 0 writes 1 KiB at a time with a pause (datagrams).
+std::string carry(int from, int to, const std::string& data, int pace_us = 0) {
+  std::string got;
+  std::size_t sent = 0;
+  const auto end = Clock::now() + std::chrono::milliseconds(kWaitMs);
+  while (got.size() < data.size() && Clock::now() < end) {
+    pollfd fds[2] = {{to, POLLIN, 0}, {from, short(sent < data.size() ? POLLOUT : 0), 0}};
+    if (poll(fds, 2, 100) < 0) break;
+    if (fds[0].revents & POLLIN) {
+      char buffer[8192];
+      const ssize_t n = read(to, buffer, sizeof buffer);
+      if (n > 0) got.append(buffer, static_cast<std::size_t>(n));
+    }
+    if (fds[1].revents & POLLOUT) {
+      const std::size_t piece = std::min<std::size_t>(pace_us ? 1024 : 4096, data.size() - sent);
+      const ssize_t n = write(from, data.data() + sent, piece);
+      if (n > 0) sent += static_cast<std::size_t>(n);
+      if (pace_us) usleep(pace_us);
+    }
+  }
+  return got;
+}
+
+// Up to count bytes from fd, fewer when the time runs out or the peer closes.
+std::string receive(int fd, std::size_t count) {
+  std::string got;
+  const auto end = Clock::now() + std::chrono::milliseconds(kWaitMs);
+  while (got.size() < count && Clock::now() < end) {
+    pollfd p{fd, POLLIN, 0};
+    char buffer[4096];
+    if (poll(&p, 1, 100) != 1) continue;
+    const ssize_t n = read(fd, buffer, std::min(sizeof buffer, count - got.size()));
+    if (n <= 0) break;
+    got.append(buffer, static_cast<std::size_t>(n));
+  }
+  return got;
+}
+
+bool nothing_arrives(int fd, int ms) {
+  pollfd p{fd, POLLIN, 0};
+  return poll(&p, 1, ms) == 0;
+}
+
+int tcp_connect(uint16_t port) {
+  const int fd = socket(AF_INET, SOCK_STREAM, 0);
+  sockaddr_in a{};
+  a.sin_family = AF_INET;
+  a.sin_port = htons(port);
+  a.sin_addr.s_addr = htonl(INADDR_LOOPBACK);
+  if (connect(fd, reinterpret_cast<sockaddr*>(&a), sizeof a) != 0) {
+    close(fd);
+    return -1;
+  }
+  return fd;
+}
+
+// A socket of the test on loopback: a listener (TCP) or a bound datagram socket (UDP).
+int bound_socket(int type, uint16_t port) {
+  const int fd = socket(AF_INET, type, 0);
+  const int on = 1;  // a port left in TIME_WAIT by the test's own close is taken again
+  setsockopt(fd, SOL_SOCKET, SO_REUSEADDR, &on, sizeof on);
+  sockaddr_in a{};
+  a.sin_family = AF_INET;
+  a.sin_port = htons(port);
+  a.sin_addr.s_addr = htonl(INADDR_LOOPBACK);
+  if (bind(fd, reinterpret_cast<sockaddr*>(&a), sizeof a) != 0 ||
+      (type == SOCK_STREAM && listen(fd, 4) != 0)) {
+    close(fd);
+    return -1;
+  }
+  return fd;
+}
+
+// Waits until cond() holds; the milliseconds it took, or -1 when the time ran out.
+template <typename Cond>
+long wait_until(Cond cond, int timeout_ms = kWaitMs) {
+  const auto start = Clock::now();
+  while (!cond()) {
+    if (Clock::now() - start > std::chrono::milliseconds(timeout_ms)) return -1;
+    usleep(10000);
+  }
+  return std::chrono::duration_cast<std::chrono::milliseconds>(Clock::now() - start).count();
+}
+
+speed_t line_speed(int master) {
+  termios t;
+  return tcgetattr(master, &t) == 0 ? cfgetospeed(&t) : B0;
+}
+
+class Forward : public SimulatorTest {
+ protected:
+  void SetUp() override {
+    SimulatorTest::SetUp();
+    if (IsSkipped() || HasFatalFailure()) return;
+    for (int i = 0; i < 2; ++i) {
+      char name[128];
+      ASSERT_EQ(openpty(&master_[i], &slave_[i], name, nullptr, nullptr), 0);
+      path_[i] = name;
+    }
+    // Tests named Own... start the simulator themselves.
+    const std::string test = testing::UnitTest::GetInstance()->current_test_info()->name();
+    if (!test.starts_with("Own")) {
+      ASSERT_TRUE(start_simulator({"--serial", path_[0] + "," + path_[1]}));
+    }
+  }
+  void TearDown() override {
+    SimulatorTest::TearDown();
+    for (int fd : {master_[0], master_[1], slave_[0], slave_[1]})
+      if (fd >= 0) close(fd);
+  }
+  std::string log() const { return read_file(root_file("var/log/stationfwd.log")); }
+
+  std::string path_[2];
+  int master_[2] = {-1, -1};
+  int slave_[2] = {-1, -1};  // held, so that the masters read on while the forwarder reopens
+};
+
+TEST_F(Forward, TcpServerCarriesEveryByteAndKeepsItsClientsAcrossChanges) {
+  const std::string data = all_bytes();
+  ASSERT_EQ(stationctl("--port 2 set link tcp-server --local-port 5002 --max-connections 1"), 0);
+  ASSERT_NE(wait_until([] { return tcp_listening(5002); }), -1) << log();
+  const int client = tcp_connect(5002);
+  ASSERT_GE(client, 0);
+  EXPECT_TRUE(carry(client, master_[1], data) == data);
+  EXPECT_TRUE(carry(master_[1], client, data) == data);
+  EXPECT_TRUE(nothing_arrives(master_[0], 100));  // COM1 saw none of it
+  // A second client is over the limit of one.
+  const int second = tcp_connect(5002);
+  char byte;
+  EXPECT_EQ(read(second, &byte, 1), 0);
+  close(second);
+
+  // A new rate is on the line within a second, and the client stays connected.
+  ASSERT_EQ(stationctl("--port 2 set serial --baud 57600"), 0);
+  const long took = wait_until([&] { return line_speed(master_[1]) == B57600; }, 3000);
+  EXPECT_NE(took, -1);
+  EXPECT_LE(took, 1000);
+  EXPECT_EQ(carry(client, master_[1], "still"), "still");
+  EXPECT_EQ(carry(master_[1], client, "there"), "there");
+
+  // A new local port moves the listener; the client already served stays.
+  ASSERT_EQ(stationctl("--port 2 set link tcp-server --local-port 5003"), 0);
+  EXPECT_NE(wait_until([] { return tcp_listening(5003) && !tcp_listening(5002); }), -1);
+  EXPECT_EQ(carry(client, master_[1], "moved"), "moved");
+  close(client);
+  EXPECT_EQ(line_speed(master_[0]), B9600);  // COM1 untouched throughout
+}
+
+TEST_F(Forward, TcpClientReachesItsDestinationAndNothingOutsideTheNamespace) {
+  const std::string data = all_bytes();
+  const int server = bound_socket(SOCK_STREAM, 6001);
+  ASSERT_GE(server, 0);
+  // Destination 2 is an address no interface of the namespace has: the fence refuses it.
+  ASSERT_EQ(stationctl("set link tcp-client --dest1-ip 127.0.0.1 --dest1-port 6001 --dest2 on "
+                       "--dest2-ip 10.77.9.9 --dest2-port 6001"),
+            0);
+  pollfd p{server, POLLIN, 0};
+  ASSERT_EQ(poll(&p, 1, kWaitMs), 1);
+  const int peer = accept(server, nullptr, nullptr);
+  // Until the forwarder sees its connection made, the newest 4 KiB alone wait for it.
+  ASSERT_NE(wait_until([&] { return log().find("connected to 127.0.0.1:6001") != std::string::npos; }), -1);
+  EXPECT_TRUE(carry(master_[0], peer, data) == data);
+  EXPECT_TRUE(carry(peer, master_[0], data) == data);
+  EXPECT_NE(log().find("COM1: destination 2 10.77.9.9:6001 refused"), std::string::npos) << log();
+
+  // The destination goes away; what the line says meanwhile is kept, its newest 4 KiB, and
+  // arrives when the destination is back.
+  close(peer);
+  close(server);
+  ASSERT_NE(wait_until([&] { return log().find("6001 closed") != std::string::npos; }), -1);
+  const std::string meanwhile = data.substr(0, 10240);
+  ASSERT_EQ(write(master_[0], meanwhile.data(), meanwhile.size()), ssize_t(meanwhile.size()));
+  usleep(300000);
+  const int again = bound_socket(SOCK_STREAM, 6001);
+  ASSERT_GE(again, 0) << std::strerror(errno);
+  p.fd = again;
+  ASSERT_EQ(poll(&p, 1, 10000), 1);  // the second retry comes 1 + 2 s after the loss
+  const int back = accept(again, nullptr, nullptr);
+  const std::string kept = receive(back, 4096);
+  EXPECT_TRUE(kept == meanwhile.substr(meanwhile.size() - 4096)) << kept.size();
+  EXPECT_TRUE(nothing_arrives(back, 200));
+  close(back);
+  close(again);
+}
+
+TEST_F(Forward, UdpSendsToItsRangeAndTakesDatagramsFromAnyone) {
+  const std::string data = all_bytes();
+  const int peer = bound_socket(SOCK_DGRAM, 6002);
+  ASSERT_GE(peer, 0);
+  // Room for all of it at once even if this process is slow to read (under an emulator on a
+  // busy machine the line may leave in many small datagrams, each costing a buffer).
+  const int room = 4 << 20;
+  setsockopt(peer, SOL_SOCKET, SO_RCVBUFFORCE, &room, sizeof room);
+  ASSERT_EQ(stationctl("set link udp --local-port 6003 --entry 1 --dest-port 6002 --begin-ip "
+                       "127.0.0.1 --end-ip 127.0.0.1"),
+            0);
+  sockaddr_in to{};
+  to.sin_family = AF_INET;
+  to.sin_port = htons(6003);
+  to.sin_addr.s_addr = htonl(INADDR_LOOPBACK);
+  ASSERT_NE(wait_until([&] { return log().find("UDP on port 6003") != std::string::npos; }), -1);
+  ASSERT_EQ(connect(peer, reinterpret_cast<sockaddr*>(&to), sizeof to), 0);
+  const std::string sent = carry(master_[0], peer, data, 2000);
+  EXPECT_TRUE(sent == data) << sent.size();
+  const std::string taken = carry(peer, master_[0], data, 2000);
+  EXPECT_TRUE(taken == data) << taken.size();
+  close(peer);
+
+  // A range gets one datagram per address; an entry beginning at 0.0.0.0 gets none.
+  const int range = socket(AF_INET, SOCK_DGRAM, 0);
+  sockaddr_in any{};
+  any.sin_family = AF_INET;
+  any.sin_port = htons(6004);
+  ASSERT_EQ(bind(range, reinterpret_cast<sockaddr*>(&any), sizeof any), 0);
+  const int on = 1;
+  setsockopt(range, IPPROTO_IP, IP_PKTINFO, &on, sizeof on);
+  ASSERT_EQ(stationctl("set link udp --entry 2 --enable on --dest-port 6004 --begin-ip 127.0.0.2 "
+                       "--end-ip 127.0.0.5 --entry 3 --enable on --dest-port 6004 --begin-ip "
+                       "0.0.0.0 --end-ip 127.0.0.9"),
+            0);
+  ASSERT_NE(wait_until([&] { return log().find("6003, 5 destinations") != std::string::npos; }),
+            -1);
+  ASSERT_EQ(write(master_[0], "ping", 4), 4);
+  std::multiset<std::string> reached;
+  for (pollfd p{range, POLLIN, 0}; poll(&p, 1, 500) == 1;) {
+    char payload[16], control[64];
+    iovec io{payload, sizeof payload};
+    msghdr m{};
+    m.msg_iov = &io;
+    m.msg_iovlen = 1;
+    m.msg_control = control;
+    m.msg_controllen = sizeof control;
+    ASSERT_EQ(recvmsg(range, &m, 0), 4);
+    const auto* info = reinterpret_cast<const in_pktinfo*>(CMSG_DATA(CMSG_FIRSTHDR(&m)));
+    char text[INET_ADDRSTRLEN];
+    reached.insert(inet_ntop(AF_INET, &info->ipi_addr, text, sizeof text));
+  }
+  EXPECT_EQ(reached, (std::multiset<std::string>{"127.0.0.2", "127.0.0.3", "127.0.0.4",
+                                                 "127.0.0.5"}));
+  close(range);
+}
+
+TEST_F(Forward, ServerAdmitsOnlyTheFilteredSource) {
+  ASSERT_EQ(stationctl("set link tcp-server --local-port 5004 --max-connections 4 --ip-filter on "
+                       "--source-ip " + std::string(kEth0Address)),
+            0);
+  ASSERT_NE(wait_until([] { return tcp_listening(5004); }), -1);
+  ASSERT_NE(wait_until([&] { return log().find("COM1: listening on TCP port 5004") !=
+                                    std::string::npos; }), -1);
+  const int stranger = tcp_connect(5004);  // from 127.0.0.1
+  char byte;
+  EXPECT_EQ(read(stranger, &byte, 1), 0);
+  close(stranger);
+  const int admitted = socket(AF_INET, SOCK_STREAM, 0);
+  sockaddr_in a{};
+  a.sin_family = AF_INET;
+  inet_pton(AF_INET, kEth0Address, &a.sin_addr);
+  ASSERT_EQ(bind(admitted, reinterpret_cast<sockaddr*>(&a), sizeof a), 0);
+  a.sin_port = htons(5004);
+  ASSERT_EQ(connect(admitted, reinterpret_cast<sockaddr*>(&a), sizeof a), 0);
+  EXPECT_EQ(carry(admitted, master_[0], "in"), "in");
+  close(admitted);
+}
+
+// The forwarder reads station.ini whole or not at all, and one port that cannot be opened
+// leaves the other serving.
+TEST_F(Forward, OwnPortsOneMissingAndAFileCaughtMidRewrite) {
+  ASSERT_TRUE(start_simulator({"--serial", "/nonexistent/tty," + path_[1]}));
+  ASSERT_NE(wait_until([] { return tcp_listening(4661); }), -1);
+  EXPECT_NE(log().find("COM1: cannot open /nonexistent/tty"), std::string::npos) << log();
+  const int client = tcp_connect(4661);
+  EXPECT_EQ(carry(client, master_[1], "com2"), "com2");
+  const std::string whole = ini();
+  std::string faster = whole;
+  faster.replace(faster.find("com_baud_rate=9600", faster.find("[COM2]")), 18,
+                 "com_baud_rate=115200");
+  write_file(root_file("mnt/jffs2/station.ini"), faster.substr(0, faster.find("[+COM2]")));
+  usleep(500000);
+  EXPECT_EQ(line_speed(master_[1]), B9600);  // a text without [+COM2] is not taken
+  write_file(root_file("mnt/jffs2/station.ini"), faster);
+  EXPECT_NE(wait_until([&] { return line_speed(master_[1]) == B115200; }, 3000), -1);
+  EXPECT_EQ(carry(master_[1], client, "kept"), "kept");
+  close(client);
+}
+
+// Without --serial the simulator makes the ports: DIR/dev/com1 and com2 are the far ends of
+// null-modem pairs, there while it runs and gone after.
+TEST_F(Forward, OwnNullModemsArePublishedWhileTheSimulatorRuns) {
+  ASSERT_TRUE(start_simulator());
+  ASSERT_NE(wait_until([] { return tcp_listening(4660) && tcp_listening(4661); }), -1);
+  const int com2 = open(root_file("dev/com2").c_str(), O_RDWR | O_NOCTTY);
+  ASSERT_GE(com2, 0);
+  termios raw;
+  ASSERT_EQ(tcgetattr(com2, &raw), 0);
+  cfmakeraw(&raw);
+  ASSERT_EQ(tcsetattr(com2, TCSANOW, &raw), 0);
+  const int client = tcp_connect(4661);
+  const std::string data = all_bytes();
+  EXPECT_TRUE(carry(client, com2, data) == data);
+  EXPECT_TRUE(carry(com2, client, data) == data);
+  close(client);
+  close(com2);
+  EXPECT_EQ(sim_->out().find("COM"), std::string::npos);  // its messages go to its own log
+  EXPECT_EQ(sim_->stop(SIGTERM), 0);
+  EXPECT_FALSE(std::filesystem::is_symlink(root_file("dev/com1")) ||
+               std::filesystem::is_symlink(root_file("dev/com2")));
+}
+
+}  // namespace
