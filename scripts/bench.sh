@@ -15,21 +15,12 @@
 # for the other CPU to wake up, and the figures stop depending on where each process lands.
 set -eu
 cd "$(dirname "$0")/.."
-sh scripts/install-deps.sh >&2
-# The INI peers are needed here only, so they are installed here and not for CI.
-missing=""
-for p in libinih-dev libiniparser-dev; do
-  dpkg -s "$p" >/dev/null 2>&1 || missing="$missing $p"
-done
-if [ -n "$missing" ]; then
-  echo "installing:$missing" >&2
-  export DEBIAN_FRONTEND=noninteractive
-  apt-get update -qq
-  # shellcheck disable=SC2086
-  apt-get install -y -qq $missing >&2
-fi
+# The peers are needed here only, so they are installed here and not for CI: the INI
+# libraries, and socat and ser2net for the forwarder (their services are kept from starting).
+sh scripts/install-deps.sh libinih-dev libiniparser-dev socat ser2net >&2
 cmake --preset host >/dev/null
-cmake --build --preset host -j2 --target station_bench stationd-sim >/dev/null
+cmake --build --preset host -j2 --target station_bench stationd-sim stationfwd stationtool floor_relay \
+  >/dev/null
 
 cpu=$(awk '/^Cpus_allowed_list/ { print $2 }' /proc/self/status | sed 's/.*[-,]//')
 echo "machine: $(nproc) cores, $(grep -m1 'model name' /proc/cpuinfo | cut -d: -f2 | sed 's/^ //')," \
@@ -46,4 +37,5 @@ exec unshare --ipc --net sh -c '
     --benchmark_enable_random_interleaving=true \
     --benchmark_report_aggregates_only=true --benchmark_out="$PWD/build/bench.json" "$@"
   sh bench/footprint
+  /usr/bin/python3 bench/forward_bench.py build/host/bin "$cpu"
 ' sh "$cpu" "$@"

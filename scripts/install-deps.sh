@@ -1,5 +1,7 @@
 #!/bin/sh
 # Installs what the build and the tests need on a Debian 12 machine (as root), only when missing.
+# Extra package names given as arguments (the benchmarks' peers) are installed the same way,
+# with their services kept from starting.
 set -eu
 packages="g++ cmake ninja-build libgtest-dev libgmock-dev libbenchmark-dev g++-powerpc-linux-gnu
 qemu-user clang-14 libclang-rt-14-dev iproute2 util-linux procps python3
@@ -8,7 +10,7 @@ nlohmann-json3-dev libcli11-dev help2man dpkg-dev man-db ansible-core python3-se
 # their own snmptrapd inside a network namespace; the package's service must not run.
 peers="snmp snmptrapd"
 missing=""
-for p in $packages $peers; do
+for p in $packages $peers "$@"; do
   dpkg -s "$p" >/dev/null 2>&1 || missing="$missing $p"
 done
 if [ -n "$missing" ]; then
@@ -34,6 +36,7 @@ if [ -n "$missing" ]; then
   if [ -d /run/systemd/system ]; then
     units=""
     case "$missing" in *snmptrapd*) units="snmptrapd.socket snmptrapd.service" ;; esac
+    case "$missing" in *ser2net*) units="$units ser2net.service" ;; esac
     [ -z "$units" ] || [ "$had_snmpd" = yes ] || units="$units snmpd.service"
     # shellcheck disable=SC2086
     [ -z "$units" ] || systemctl disable --now $units >/dev/null 2>&1 || true
