@@ -24,7 +24,8 @@ def start_units(tmp):
         shutil.rmtree(root, ignore_errors=True)
         shutil.copytree(tmp + '/fresh', root, symlinks=True)
         sims.append(subprocess.Popen(['unshare', '-i', BIN + '/stationd-sim', '--root', root,
-                                      '--port', str(BASE_PORT + i)], stdout=subprocess.DEVNULL,
+                                      '--port', str(BASE_PORT + i), '--no-forwarder'],
+                                     stdout=subprocess.DEVNULL,
                                      stderr=subprocess.DEVNULL))
     for i in range(UNITS):
         while socket.socket().connect_ex(('127.0.0.1', BASE_PORT + i)) != 0:
