@@ -188,7 +188,7 @@ TEST_F(Stationctl, EachRefusalHasItsExitStatusAndMessage) {
       {2, "show --bogus", "unknown option --bogus"},
       {4, "set net --ip 10.77.0.9", "arrived on its eth0"},
       // Refused before sending: the baud rate stays.
-      {4, "apply " + file("e", R"({"serial":{"baud":57600},"net":{"ip":"10.7.0.9"}})"), "eth0"},
+      {4, "apply " + file("e", R"({"serial":{"baud":57600},"net":{"ip":"10.77.0.9"}})"), "eth0"},
       {3, "--password-file " + file("w", "wrong\n") + " show", "login refused by 127.0.0.1:55960"},
       {5, "--tcp-port 1 show", "cannot connect to 127.0.0.1:1"},
   };
