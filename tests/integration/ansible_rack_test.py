@@ -131,7 +131,7 @@ def main():
         # The real run changes the units; a second run changes nothing and announces nothing.
         results, _ = playbook(tmp, env)
         after = {u: files(r) for u, r in roots.items()}
-        for u in good:  # the settings, and a notice for the port (the unit-wide ones send none)
+        for u in good:  # the settings, and the notice of port 1's change
             check(results[u]['changed'] and all(after[u][f] != before[u][f] for f in (
                 'mnt/jffs2/station.ini', 'var/log/forwarder.log')), '%s: the real run changes it' % u)
         results, _ = playbook(tmp, env)
