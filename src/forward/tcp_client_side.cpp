@@ -44,6 +44,7 @@ void set_destination(NetSide* net, Destination* d, bool enabled, const unsigned 
 
 void established(NetSide* net, Destination* d) {
   d->connected = true;
+  start_telnet(*net, &d->telnet, d->out.get());
   d->backoff_ms = kFirstBackoffMs;
   forward_log(LOG_INFO, "COM%d: connected to %s", net->port,
               address_text(d->address.sin_addr.s_addr, ntohs(d->address.sin_port)).text);
@@ -55,6 +56,7 @@ void lose(NetSide* net, Destination* d, int64_t now, const char* why) {
                 address_text(d->address.sin_addr.s_addr, ntohs(d->address.sin_port)).text, why);
   close_fd(&d->fd);
   d->connected = false;
+  d->telnet.reset();
   d->next_attempt_ms = now + d->backoff_ms;
   d->backoff_ms = d->backoff_ms * 2 > kLastBackoffMs ? kLastBackoffMs : d->backoff_ms * 2;
   // Only the newest part waits for the next connection.
@@ -84,6 +86,7 @@ void client_stop(NetSide* net) {
   for (Destination& d : net->dest) {
     close_fd(&d.fd);
     d.out.reset();
+    d.telnet.reset();
     d.enabled = d.connected = false;
   }
 }
@@ -122,26 +125,29 @@ void client_handle(NetSide* net, const pollfd& r, const PollTag& tag, ByteQueue*
     established(net, &d);
   }
   if ((r.revents & POLLOUT) && !flush_queue(d.fd, d.out.get())) return lose(net, &d, now, "lost");
-  if ((r.revents & POLLIN) && !read_into(d.fd, to_line)) return lose(net, &d, now, "closed");
+  if ((r.revents & POLLIN) &&
+      !read_into(net, d.fd, d.telnet.get(), d.out.get(), to_line, PollRole::kDest, tag.slot))
+    return lose(net, &d, now, "closed");
   if ((r.revents & (POLLHUP | POLLERR)) && !(r.revents & POLLIN)) lose(net, &d, now, "lost");
 }
 
 void client_send(NetSide* net, const unsigned char* bytes, std::size_t count) {
   for (Destination& d : net->dest) {
     if (!d.enabled) continue;
+    const bool telnet = net->settings.tcp_mode != 0;
     if (!d.connected) {
-      d.out->push_dropping_oldest(bytes, count);
+      queue_for(d.out.get(), telnet, bytes, count, true);
       if (d.out->size() > kDownBacklog) d.out->drop(d.out->size() - kDownBacklog);
       continue;
     }
     const bool was_empty = d.out->empty();
-    d.out->push(bytes, count);
+    queue_for(d.out.get(), telnet, bytes, count);
     if (was_empty && !flush_queue(d.fd, d.out.get())) lose(net, &d, now_ms(), "lost");
   }
 }
 
 bool client_backlogged(const NetSide& net) {
   for (const Destination& d : net.dest)
-    if (d.enabled && d.connected && d.out->room() < kReadChunk) return true;
+    if (d.enabled && d.connected && d.out->room() < send_reserve(net)) return true;
   return false;
 }
