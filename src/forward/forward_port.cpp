@@ -227,6 +227,21 @@ void keep_open_as_wanted(ForwardPort* port, int64_t now) {
     close_line(port);
 }
 
+// Said at the first reading and whenever they change, for the keys not at their default.
+void say_unused(const ForwardPort& port, const UnusedKeys& keys) {
+  const struct {
+    const char* key;
+    int value;
+  } rows[] = {{"fifo_flag", keys.fifo_flag},
+              {"com_transparent_mode", keys.transparent_mode},
+              {"com_special_xon_xoff", keys.special_xon_xoff},
+              {"com_permit_xon_xoff", keys.permit_xon_xoff}};
+  for (const auto& r : rows)
+    if (r.value != 0)
+      forward_log(LOG_NOTICE, "COM%d: %s=%d has no effect on this forwarder", port.number, r.key,
+                  r.value);
+}
+
 }  // namespace
 
 int port_init(ForwardPort* port, int number, const char* path) {
@@ -243,6 +258,8 @@ int port_init(ForwardPort* port, int number, const char* path) {
 void port_apply(ForwardPort* port, const PortSettings& settings) {
   const unsigned changed =
       port->configured ? compare_port_settings(port->settings, settings) : ~0u;
+  if (!port->configured || !(port->settings.unused == settings.unused))
+    say_unused(*port, settings.unused);
   port->settings = settings;
   port->configured = true;
   // A new station.ini line wins over a session's.

@@ -68,12 +68,22 @@ struct LinkSettings {
   int connect_time_out;
   int always_open;
   int send_interval;
+};
+
+// Keys of a port the forwarder has no use for: said in the log when not at their defaults
+// (all 0), so that nobody takes them for applied.
+struct UnusedKeys {
   int fifo_flag;
+  int transparent_mode;
+  int special_xon_xoff;
+  int permit_xon_xoff;
+  bool operator==(const UnusedKeys&) const = default;
 };
 
 struct PortSettings {
   SerialSettings serial;
   LinkSettings link;
+  UnusedKeys unused;
   // Missing baud rate or data bits, taken as 9600 8N1: said once per reading.
   bool line_defaulted;
 };
