@@ -20,9 +20,9 @@ inline constexpr int kPurgeFromLine = 1;  // serial data not yet sent to the net
 inline constexpr int kPurgeToLine = 2;    // network data not yet written to the line
 
 struct ComOutcome {
-  uint32_t answer;     // the value for the answer (code + 100)
-  bool line_changed;   // state->line differs: set the line again
-  int purge;           // kPurgeFromLine | kPurgeToLine
+  uint32_t answer;       // the value for the answer (code + 100)
+  bool line_changed;     // state->line differs: set the line again
+  int purge;             // kPurgeFromLine | kPurgeToLine
   bool signals_changed;  // DTR, RTS or break changed: set them on the line
 };
 

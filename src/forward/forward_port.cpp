@@ -122,7 +122,8 @@ void read_line(ForwardPort* port) {
   unsigned char buffer[4096];
   const ssize_t n = ::read(port->serial_fd, buffer, sizeof buffer);
   if (n > 0) {
-    if (!port->uart_packer.rule().on) return net_send(&port->net, buffer, static_cast<std::size_t>(n));
+    if (!port->uart_packer.rule().on)
+      return net_send(&port->net, buffer, static_cast<std::size_t>(n));
     const int64_t now = now_ms();
     std::size_t at = 0;
     while (at < static_cast<std::size_t>(n)) {

@@ -11,11 +11,11 @@
 inline constexpr std::size_t kPackMax = 1452;  // the most bytes of one packet
 
 struct PackRule {
-  bool on;                   // flag bit 0
-  int delimiter_count;       // 0..2
+  bool on;              // flag bit 0
+  int delimiter_count;  // 0..2
   unsigned char delimiter[2];
-  int idle_ms;               // 0: a packet leaves as soon as the bytes at hand are taken
-  std::size_t max_bytes;     // 1..kPackMax
+  int idle_ms;            // 0: a packet leaves as soon as the bytes at hand are taken
+  std::size_t max_bytes;  // 1..kPackMax
 };
 
 // The rule of a delimiter block. Timer bit 15 clear: milliseconds; set: the low 15 bits in
@@ -37,7 +37,10 @@ class Packer {
   bool complete() const { return complete_; }
   const unsigned char* data() const { return bytes_; }
   std::size_t size() const { return size_; }
-  void clear() { size_ = 0; complete_ = false; }
+  void clear() {
+    size_ = 0;
+    complete_ = false;
+  }
 
  private:
   PackRule rule_{};

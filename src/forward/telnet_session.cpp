@@ -60,8 +60,7 @@ void TelnetSession::negotiate(unsigned char verb, unsigned char option, TelnetSi
   }
 }
 
-void TelnetSession::subnegotiation(TelnetSink* answers, ComRequest* requests,
-                                   int* request_count) {
+void TelnetSession::subnegotiation(TelnetSink* answers, ComRequest* requests, int* request_count) {
   if (sb_overflow_ || sb_size_ < 2 || sb_[0] != kComPort || !com_port_) return;
   const unsigned char command = sb_[1];
   const unsigned char* value = sb_ + 2;
@@ -74,19 +73,28 @@ void TelnetSession::subnegotiation(TelnetSink* answers, ComRequest* requests,
       answers->put(kComPort);
       answers->put(kSignature + kServerOffset);
       if (length == 0)
-        for (const char* c = kSignatureText; *c; ++c) put_escaped(answers, static_cast<unsigned char>(*c));
+        for (const char* c = kSignatureText; *c; ++c)
+          put_escaped(answers, static_cast<unsigned char>(*c));
       answers->put(kIac);
       answers->put(kSe);
       return;
     case kSetBaud:
       if (length != 4) return;
-      if (*request_count < kMaxComRequests) requests[(*request_count)++] = {command, get_be32(value)};
+      if (*request_count < kMaxComRequests)
+        requests[(*request_count)++] = {command, get_be32(value)};
       return;
-    case kSetDataSize: case kSetParity: case kSetStopSize: case kSetControl: case kPurgeData:
+    case kSetDataSize:
+    case kSetParity:
+    case kSetStopSize:
+    case kSetControl:
+    case kPurgeData:
       if (length != 1) return;
       if (*request_count < kMaxComRequests) requests[(*request_count)++] = {command, value[0]};
       return;
-    case kSetLineStateMask: case kSetModemStateMask: case kFlowSuspend: case kFlowResume:
+    case kSetLineStateMask:
+    case kSetModemStateMask:
+    case kFlowSuspend:
+    case kFlowResume:
       // Nothing on this side reports line or modem states or pauses: taken as asked.
       telnet_com_answer(command, length == 1 ? value[0] : 0, answers);
       return;
@@ -102,8 +110,10 @@ void TelnetSession::receive(const unsigned char* in, std::size_t count, TelnetSi
     const unsigned char b = in[i];
     switch (state_) {
       case State::kData:
-        if (b == kIac) state_ = State::kIac;
-        else data->put(b);
+        if (b == kIac)
+          state_ = State::kIac;
+        else
+          data->put(b);
         break;
       case State::kIac:
         state_ = State::kData;
@@ -133,8 +143,10 @@ void TelnetSession::receive(const unsigned char* in, std::size_t count, TelnetSi
         break;
       case State::kSbIac:
         if (b == kIac) {
-          if (sb_size_ < sizeof sb_) sb_[sb_size_++] = kIac;
-          else sb_overflow_ = true;
+          if (sb_size_ < sizeof sb_)
+            sb_[sb_size_++] = kIac;
+          else
+            sb_overflow_ = true;
           state_ = State::kSb;
         } else {
           // IAC SE ends it; any other command inside ends it as well (a broken peer).

@@ -52,7 +52,8 @@ void print_completion() {
   std::printf(
       "# bash completion for stationfwd, generated from its own options\n"
       "_stationfwd() {\n  COMPREPLY=($(compgen -W \"");
-  for (const option* o = kOptions; o->name; ++o) std::printf("%s--%s", o == kOptions ? "" : " ", o->name);
+  for (const option* o = kOptions; o->name; ++o)
+    std::printf("%s--%s", o == kOptions ? "" : " ", o->name);
   std::printf("\" -- \"${COMP_WORDS[COMP_CWORD]}\"))\n}\ncomplete -F _stationfwd stationfwd\n");
 }
 
