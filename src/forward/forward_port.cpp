@@ -276,8 +276,13 @@ void port_apply(ForwardPort* port, const PortSettings& settings) {
                 kLinkNames[mode >= 0 && mode <= 2 ? mode : 0]);
     net_start(&port->net, port->number, settings.link);
     set_rules(port);
-  } else if (changed & kListenerChanged) {
-    net_move_listener(&port->net, settings.link);
+  } else {
+    if (changed & kListenerChanged) net_move_listener(&port->net, settings.link);
+    if (changed & kTransferChanged) {
+      net_take_transfer_keys(&port->net, settings.link);
+      set_rules(port);
+      forward_log(LOG_INFO, "COM%d: packing and timing keys in force", port->number);
+    }
   }
   port->next_open_ms = 0;  // a reload tries a line that would not open at once
   keep_open_as_wanted(port, now_ms());

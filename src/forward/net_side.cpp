@@ -146,6 +146,11 @@ void net_move_listener(NetSide* net, const LinkSettings& settings) {
   server_open_listener(net);
 }
 
+void net_take_transfer_keys(NetSide* net, const LinkSettings& settings) {
+  // The link's endpoints are the same (else it is rebuilt): the whole record can be taken.
+  net->settings = settings;
+}
+
 void net_add_polls(NetSide* net, PollSet* set, std::size_t to_line_room) {
   const bool room = to_line_room >= kReadChunk;
   switch (net->mode) {

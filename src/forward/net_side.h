@@ -76,6 +76,10 @@ void net_stop(NetSide* net);
 // A TCP server's local port changed: a new listener, the clients stay.
 void net_move_listener(NetSide* net, const LinkSettings& settings);
 
+// Packing and timing keys changed (com_reply_all, tranaction_timeout, connect_time_out, ...):
+// taken as they are, the connections stay.
+void net_take_transfer_keys(NetSide* net, const LinkSettings& settings);
+
 // What the link waits for this turn. to_line_room: bytes the line's queue can still take
 // (below a read's worth the link reads nothing from the network).
 void net_add_polls(NetSide* net, PollSet* set, std::size_t to_line_room);

@@ -123,14 +123,16 @@ unsigned compare_port_settings(const PortSettings& before, const PortSettings& a
   const LinkSettings& a = before.link;
   const LinkSettings& b = after.link;
   const bool same_link = a.link_mode == b.link_mode && a.tcp_mode == b.tcp_mode &&
-                         same_mode_keys(a, b) && a.uart_packing == b.uart_packing &&
-                         a.tcp_packing == b.tcp_packing && a.reply_all == b.reply_all &&
-                         a.transaction_timeout == b.transaction_timeout &&
-                         a.connect_time_out == b.connect_time_out &&
-                         a.always_open == b.always_open && a.send_interval == b.send_interval;
+                         same_mode_keys(a, b);
+  const bool same_transfer =
+      a.uart_packing == b.uart_packing && a.tcp_packing == b.tcp_packing &&
+      a.reply_all == b.reply_all && a.transaction_timeout == b.transaction_timeout &&
+      a.connect_time_out == b.connect_time_out && a.always_open == b.always_open &&
+      a.send_interval == b.send_interval;
   if (!same_link)
     changed |= kLinkChanged;
   else if (a.link_mode == kTcpServer && a.local_port != b.local_port)
     changed |= kListenerChanged;
+  if (!same_transfer) changed |= kTransferChanged;
   return changed;
 }

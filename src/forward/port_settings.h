@@ -97,5 +97,6 @@ int read_port_settings(const char* text, PortSettings out[kForwardPorts]);
 // What differs between two readings of one port, as bits.
 inline constexpr unsigned kSerialChanged = 1;    // termios / RS-485 only: connections stay
 inline constexpr unsigned kListenerChanged = 2;  // only the local port the link listens on
-inline constexpr unsigned kLinkChanged = 4;      // anything else of the link: rebuilt whole
+inline constexpr unsigned kLinkChanged = 4;      // mode or endpoints of the link: rebuilt whole
+inline constexpr unsigned kTransferChanged = 8;  // packing and timing keys: connections stay
 unsigned compare_port_settings(const PortSettings& before, const PortSettings& after);
