@@ -25,10 +25,10 @@ PackRule make_pack_rule(const Packing& packing, const SerialSettings& line) {
     r.idle_ms = timer;
   }
   const int max = packing.max_bytes;
-  if (max <= 0 || max > static_cast<int>(kPackMax))
+  if (max == 0 || max > static_cast<int>(kPackMax))
     r.max_bytes = kPackMax;
   else
-    r.max_bytes = static_cast<std::size_t>(max);
+    r.max_bytes = max < 1 ? 1 : static_cast<std::size_t>(max);
   return r;
 }
 

@@ -20,7 +20,7 @@ struct PackRule {
 
 // The rule of a delimiter block. Timer bit 15 clear: milliseconds; set: the low 15 bits in
 // character times of the line (start bit, data bits, parity, stop bits at its rate), rounded
-// up to whole milliseconds. Maximum 0 means kPackMax; anything else is held to 1..kPackMax.
+// up to whole milliseconds. Maximum 0 means kPackMax; any other is held to 1..kPackMax.
 PackRule make_pack_rule(const Packing& packing, const SerialSettings& line);
 
 class Packer {
