@@ -146,23 +146,15 @@ std::size_t count_of(const std::string& text, const std::string& what) {
   return n;
 }
 
-// One datagram or read and when it came, in ms from a start.
-struct Arrival {
-  std::string bytes;
-  long at_ms;
-  bool operator==(const std::string& b) const { return bytes == b; }
-};
-
-// What arrives on fd, one entry per read, until count entries or the time runs out.
-std::vector<Arrival> arrivals(int fd, Clock::time_point start, std::size_t count, int ms) {
-  std::vector<Arrival> got;
-  while (got.size() < count && ms_since(start) < ms) {
-    pollfd p{fd, POLLIN, 0};
-    if (poll(&p, 1, 50) != 1) continue;
+// What arrives on fd, one piece per read (a datagram on UDP), and when (ms from start), until
+// count pieces came or the time ran out.
+std::vector<std::pair<std::string, long>> arrivals(int fd, Clock::time_point start,
+                                                   std::size_t count, int ms) {
+  std::vector<std::pair<std::string, long>> got;
+  for (pollfd p{fd, POLLIN, 0}; got.size() < count && ms_since(start) < ms;) {
     char buffer[4096];
-    const ssize_t n = read(fd, buffer, sizeof buffer);
-    if (n <= 0) break;
-    got.push_back({std::string(buffer, static_cast<std::size_t>(n)), ms_since(start)});
+    const ssize_t n = poll(&p, 1, 50) == 1 ? read(fd, buffer, sizeof buffer) : 0;
+    if (n > 0) got.emplace_back(std::string(buffer, static_cast<std::size_t>(n)), ms_since(start));
   }
   return got;
 }
@@ -405,61 +397,52 @@ TEST_F(Forward, OwnNullModemsArePublishedWhileTheSimulatorRuns) {
                std::filesystem::is_symlink(root_file("dev/com2")));
 }
 
-// Serial to network by UDP, where each packet is one datagram: a packet ends at its
-// delimiter (CR LF in sequence, kept), at its size, or when the line was idle for the timer,
-// in milliseconds or in character times at the line's rate.
+// Serial to network by UDP, one datagram a packet: a packet ends at its delimiter (CR LF in
+// sequence, kept), at its size, or when the line was idle for the timer, in milliseconds or
+// in character times at the line's rate.
 TEST_F(Forward, PacketsLeaveAtTheirDelimiterTheirSizeOrAnIdleLine) {
   const int peer = bound_socket(SOCK_DGRAM, 6010);
-  ASSERT_GE(peer, 0);
   ASSERT_EQ(stationctl("set delimiter uart --flag 1 --timer 600 --chars 0d0a --max-bytes 8"), 0);
   ASSERT_EQ(stationctl("set link udp --local-port 6011 --entry 1 --dest-port 6010 --begin-ip "
                        "127.0.0.1 --end-ip 127.0.0.1"),
             0);
   ASSERT_TRUE(log_shows("UDP on port 6011")) << log();
   auto start = Clock::now();
-  const std::string text = "a\rb\r\ncd\r\n0123456789";
-  ASSERT_EQ(write(master_[0], text.data(), text.size()), ssize_t(text.size()));
-  std::vector<Arrival> got = arrivals(peer, start, 4, 3000);
+  ASSERT_EQ(write(master_[0], "a\rb\r\ncd\r\n0123456789", 19), 19);
+  auto got = arrivals(peer, start, 4, 3000);
   ASSERT_EQ(got.size(), 4u);
-  EXPECT_EQ(got[0].bytes, "a\rb\r\n");
-  EXPECT_EQ(got[1].bytes, "cd\r\n");
-  EXPECT_EQ(got[2].bytes, "01234567");
-  EXPECT_LT(got[2].at_ms, 400);
-  EXPECT_EQ(got[3].bytes, "89");
-  EXPECT_GE(got[3].at_ms, 550);
-  EXPECT_LE(got[3].at_ms, 1500);
+  EXPECT_EQ(got[0].first + "|" + got[1].first + "|" + got[2].first + "|" + got[3].first,
+            "a\rb\r\n|cd\r\n|01234567|89");
+  EXPECT_LT(got[2].second, 400);
+  EXPECT_TRUE(got[3].second >= 550 && got[3].second <= 1500) << got[3].second;
 
   // 30 character times of 10 bits at 300 baud: one second.
   ASSERT_EQ(stationctl("set delimiter uart --timer 32798 --chars none"), 0);
   ASSERT_EQ(stationctl("set serial --baud 300"), 0);
-  ASSERT_NE(wait_until([&] { return line_speed(master_[0]) == B300; }), -1);
   ASSERT_TRUE(log_shows("COM1: packing and timing keys in force")) << log();
+  ASSERT_NE(wait_until([&] { return line_speed(master_[0]) == B300; }), -1);
   start = Clock::now();
   ASSERT_EQ(write(master_[0], "xy", 2), 2);
   got = arrivals(peer, start, 1, 4000);
   ASSERT_EQ(got.size(), 1u);
-  EXPECT_EQ(got[0].bytes, "xy");
-  EXPECT_GE(got[0].at_ms, 900);
-  EXPECT_LE(got[0].at_ms, 2000);
+  EXPECT_EQ(got[0].first, "xy");
+  EXPECT_TRUE(got[0].second >= 900 && got[0].second <= 2000) << got[0].second;
   close(peer);
 }
 
-// Network to serial: a packet goes to the line at its delimiter or after the idle timer, and
+// Network to serial: a packet reaches the line at its delimiter or after the idle timer, and
 // send_interval spaces the packets; the client's connection stays across those changes.
 TEST_F(Forward, NetworkPacketsReachTheLineAtTheirDelimiterOrTimerAndSpaced) {
   const int client = tcp_connect(4661);
-  ASSERT_GE(client, 0);
   ASSERT_EQ(stationctl("--port 2 set delimiter tcp --flag 1 --timer 700 --chars 0a"), 0);
   ASSERT_TRUE(log_shows("COM2: packing and timing keys in force")) << log();
   auto start = Clock::now();
   ASSERT_EQ(write(client, "line\nrest", 9), 9);
-  std::vector<Arrival> got = arrivals(master_[1], start, 2, 3000);
+  auto got = arrivals(master_[1], start, 2, 3000);
   ASSERT_EQ(got.size(), 2u);
-  EXPECT_EQ(got[0].bytes, "line\n");
-  EXPECT_LT(got[0].at_ms, 400);
-  EXPECT_EQ(got[1].bytes, "rest");
-  EXPECT_GE(got[1].at_ms, 650);
-  EXPECT_LE(got[1].at_ms, 1700);
+  EXPECT_EQ(got[0].first + "|" + got[1].first, "line\n|rest");
+  EXPECT_LT(got[0].second, 400);
+  EXPECT_TRUE(got[1].second >= 650 && got[1].second <= 1700) << got[1].second;
 
   set_keys({{"+COM2", "send_interval", "400"}});
   ASSERT_TRUE(log_shows("COM2: packing and timing keys in force", 2)) << log();
@@ -467,16 +450,13 @@ TEST_F(Forward, NetworkPacketsReachTheLineAtTheirDelimiterOrTimerAndSpaced) {
   ASSERT_EQ(write(client, "1\n2\n3\n", 6), 6);
   got = arrivals(master_[1], start, 3, 3000);
   ASSERT_EQ(got.size(), 3u);
-  EXPECT_EQ(got[2].bytes, "3\n");
-  EXPECT_GE(got[2].at_ms - got[0].at_ms, 750);
-  EXPECT_LE(got[2].at_ms, 1800);
+  EXPECT_TRUE(got[2].second - got[0].second >= 750 && got[2].second <= 1800) << got[2].second;
   close(client);
 }
 
-// pyserial's RFC 2217 client opens COM2 with its own settings: the line runs at its rate while
-// the session lasts and at station.ini's after; 0xFF passes both ways.
+// pyserial's RFC 2217 client opens COM2 with its own settings: the line has them while the
+// session lasts and station.ini's after; 0xFF passes both ways.
 TEST_F(Forward, Rfc2217ClientSetsItsLineForTheSessionAnd0xFFPasses) {
-  if (!file_exists("/usr/bin/python3")) GTEST_SKIP() << "Debian's python3 is not there";
   ASSERT_EQ(stationctl("--port 2 set tcp-mode virtual-com"), 0);
   ASSERT_TRUE(log_shows("COM2: TCP server link", 2)) << log();
   const char* script =
@@ -484,109 +464,89 @@ TEST_F(Forward, Rfc2217ClientSetsItsLineForTheSessionAnd0xFFPasses) {
       "s = serial.serial_for_url('rfc2217://127.0.0.1:4661', baudrate=19200, bytesize=7,\n"
       "                          parity='E', stopbits=2, timeout=15)\n"
       "s.write(b'\\xff\\x00\\xffA')\n"
-      "print(s.read(3).hex())\n"
-      "s.close()\n";
+      "print(s.read(3).hex())\n";
   std::string out, err;
-  int status = -1;
-  std::thread client([&] { status = run_to_end({"/usr/bin/python3", "-c", script}, &out, &err); });
-  const std::string from_client = receive(master_[1], 4);
-  EXPECT_EQ(from_client, std::string("\xff\x00\xff" "A", 4));
+  std::thread client([&] { run_to_end({"/usr/bin/python3", "-c", script}, &out, &err); });
+  EXPECT_EQ(receive(master_[1], 4), std::string("\xff\x00\xff"
+                                                "A",
+                                                4));
   termios t{};
   tcgetattr(master_[1], &t);
-  EXPECT_EQ(cfgetospeed(&t), speed_t(B19200));
-  EXPECT_TRUE(t.c_cflag & CSTOPB);
+  EXPECT_TRUE(cfgetospeed(&t) == B19200 && (t.c_cflag & CSTOPB));
   EXPECT_EQ(write(master_[1], "\xff\xfe\xff", 3), 3);
   client.join();
-  EXPECT_EQ(status, 0) << err;
   EXPECT_EQ(out, "fffeff\n") << err;
   EXPECT_NE(wait_until([&] { return line_speed(master_[1]) == B9600; }, 3000), -1);
-  EXPECT_EQ(ini().find("19200"), std::string::npos);  // station.ini never had the session's
+  EXPECT_EQ(ini().find("19200"), std::string::npos);  // the session's never in station.ini
 }
 
 // COM1's line is held by XOFF while its client sends on; COM2 keeps moving, and once XON
 // comes, COM1's bytes all arrive in order.
 TEST_F(Forward, AHeldLineStallsNothingElse) {
   ASSERT_EQ(stationctl("--port 1 set serial --flow xon-xoff"), 0);
-  const int held = tcp_connect(4660);
-  ASSERT_GE(held, 0);
-  const int small = 4096;  // so that the kernel holds little of what the client sends
+  const int held = tcp_connect(4660), small = 4096;  // the kernel holds little of what it sends
   setsockopt(held, SOL_SOCKET, SO_SNDBUF, &small, sizeof small);
   termios t{};
   ASSERT_NE(wait_until([&] { return tcgetattr(master_[0], &t) == 0 && (t.c_iflag & IXON); }), -1);
   ASSERT_EQ(write(master_[0], "\x13", 1), 1);
-  usleep(100000);
-  std::string big(1024 * 1024, '\0');
-  for (std::size_t i = 0; i < big.size(); ++i) big[i] = static_cast<char>(i * 7 + i / 4093);
+  std::string big = all_bytes();
+  for (int i = 0; i < 4; ++i) big += big;
   std::size_t sent = 0;
   for (auto start = Clock::now(); ms_since(start) < 500;) {
-    const ssize_t n = send(held, big.data() + sent, std::min<std::size_t>(4096, big.size() - sent),
-                           MSG_DONTWAIT);
-    if (n > 0) sent += static_cast<std::size_t>(n);
-    else usleep(10000);
+    const ssize_t n = send(held, big.data() + sent, 4096, MSG_DONTWAIT);
+    n > 0 ? sent += static_cast<std::size_t>(n) : usleep(10000);
   }
-  ASSERT_LT(sent, big.size());  // the held line backs up into the client's socket
-  // What passed before the line took the XOFF (the kernel handles it a little later) is
-  // taken; then the line is held.
+  ASSERT_LT(sent, big.size() / 2);  // the held line backs up into the client's socket
+  // What passed before the kernel took the XOFF is kept; then the line is held.
   std::string early;
-  for (const Arrival& a : arrivals(master_[0], Clock::now(), 1000, 200)) early += a.bytes;
+  for (const auto& a : arrivals(master_[0], Clock::now(), 1000, 200)) early += a.first;
   EXPECT_TRUE(nothing_arrives(master_[0], 300));
 
   const int other = tcp_connect(4661);
-  const std::string data = all_bytes();
-  EXPECT_TRUE(carry(other, master_[1], data) == data);
-  EXPECT_TRUE(carry(master_[1], other, data) == data);
-  close(other);
-
+  EXPECT_TRUE(carry(other, master_[1], big.substr(0, 65536)) == big.substr(0, 65536));
+  EXPECT_TRUE(carry(master_[1], other, big.substr(0, 65536)) == big.substr(0, 65536));
   ASSERT_EQ(write(master_[0], "\x11", 1), 1);
-  const std::string got =
-      early + carry(held, master_[0], big.substr(early.size()), 0, sent - early.size());
-  EXPECT_EQ(got.size(), big.size());
-  EXPECT_TRUE(got == big);
+  EXPECT_TRUE(early + carry(held, master_[0], big.substr(early.size()), 0, sent - early.size()) ==
+              big);
+  close(other);
   close(held);
 }
 
-// 200 change notices in a burst: the forwarder drains the queue as fast as the daemon sends,
-// so the daemon, which would block on a full queue, answers a get-all at once after.
+// 200 change notices in a burst: the forwarder takes them as fast as the daemon sends, so
+// the daemon, which would block on a full queue, answers a get-all at once after.
 TEST_F(Forward, TwoHundredNoticesLeaveTheDaemonAnswering) {
   auto client = greeted_client(kEth0Address, true);
-  ASSERT_TRUE(client);
   for (int i = 0; i < 200; ++i) {
-    const std::string rate = i % 2 ? std::string("\0\0\x4b\0", 4) : std::string("\0\0\x96\0", 4);
-    ASSERT_TRUE(client->send(frame(kSelectPort, std::string(1, char(1 + i % 2))) +
-                             frame(kSetBaudrate, rate)));
+    ASSERT_TRUE(client->send(
+        frame(kSelectPort, std::string(1, char(1 + i % 2))) +
+        frame(kSetBaudrate, std::string("\0\0\x4b\0\0\0\x96\0", 8).substr(i % 2 * 4, 4))));
     ASSERT_EQ(client->read(17, 5000).size(), 17u) << i;
   }
   const auto start = Clock::now();
   ASSERT_TRUE(client->send(frame(kGetAll)));
   EXPECT_EQ(client->read(3, 5000), std::string("\xff\xfa\x2c"));
   EXPECT_LT(ms_since(start), 1000);
-  EXPECT_TRUE(wait_for_text("var/log/forwarder.log", std::string(
-      [] { std::string all; for (int i = 0; i < 100; ++i) all += "1\n2\n"; return all; }())));
+  EXPECT_NE(wait_until([&] {
+              return count_of(read_file(root_file("var/log/forwarder.log")), "\n") == 200;
+            }),
+            -1);
 }
 
 // A destination killed and started again is reconnected; one that closes each connection at
-// once is tried again a few times a second at most, never in a tight loop.
+// once is tried again fewer than 5 times a second.
 TEST_F(Forward, ADestinationThatComesBackIsReconnectedWithoutHammering) {
   int server = bound_socket(SOCK_STREAM, 6020);
-  ASSERT_GE(server, 0);
   ASSERT_EQ(stationctl("set link tcp-client --dest1-ip 127.0.0.1 --dest1-port 6020"), 0);
   pollfd p{server, POLLIN, 0};
   ASSERT_EQ(poll(&p, 1, kWaitMs), 1);
   close(accept(server, nullptr, nullptr));
   close(server);
   usleep(1500000);
-  server = bound_socket(SOCK_STREAM, 6020);
-  ASSERT_GE(server, 0);
+  p.fd = server = bound_socket(SOCK_STREAM, 6020);
   int attempts = 0;
-  const auto start = Clock::now();
-  for (p.fd = server; ms_since(start) < 3000;) {
-    if (poll(&p, 1, 100) == 1) {
-      close(accept(server, nullptr, nullptr));
-      ++attempts;
-    }
-  }
-  EXPECT_GE(attempts, 1);
-  EXPECT_LT(attempts, 15);
+  for (const auto start = Clock::now(); ms_since(start) < 3000;)
+    if (poll(&p, 1, 100) == 1) attempts += close(accept(server, nullptr, nullptr)) == 0;
+  EXPECT_TRUE(attempts >= 1 && attempts < 15) << attempts;
   ASSERT_EQ(poll(&p, 1, 10000), 1);
   const int back = accept(server, nullptr, nullptr);
   EXPECT_EQ(carry(master_[0], back, "back"), "back");
@@ -594,7 +554,7 @@ TEST_F(Forward, ADestinationThatComesBackIsReconnectedWithoutHammering) {
   close(server);
 }
 
-// com_reply_all 0: serial data goes only to the client that wrote within tranaction_timeout;
+// com_reply_all 0: serial data goes only to a client that wrote within tranaction_timeout;
 // connect_time_out closes a client idle that long.
 TEST_F(Forward, RepliesGoToTheClientThatAskedAndIdleClientsAreClosed) {
   ASSERT_EQ(stationctl("--port 2 set link tcp-server --local-port 4661 --max-connections 2"), 0);
@@ -611,10 +571,7 @@ TEST_F(Forward, RepliesGoToTheClientThatAskedAndIdleClientsAreClosed) {
   usleep(1100000);  // the window has passed: nobody asked
   ASSERT_EQ(write(master_[1], "late", 4), 4);
   EXPECT_TRUE(nothing_arrives(asking, 300));
-  char byte;
-  pollfd p{idle, POLLIN, 0};
-  ASSERT_EQ(poll(&p, 1, 5000), 1);
-  EXPECT_EQ(read(idle, &byte, 1), 0);
+  EXPECT_EQ(receive(idle, 1), "");  // closed, not answered
   EXPECT_GE(ms_since(connected), 1900);
   close(asking);
   close(idle);
