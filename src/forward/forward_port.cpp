@@ -108,9 +108,11 @@ void lose_line(ForwardPort* port, const char* why) {
   port->next_open_ms = now_ms() + kReopenMs;
 }
 
-// com_always_open 0: the line is open only while the link has a peer to serve.
+// com_always_open 0: the line is open only while the link has a peer to serve, and until
+// what the last one sent has gone to the line.
 bool line_wanted(const ForwardPort& port) {
-  return port.settings.link.always_open != 0 || net_has_peer(port.net);
+  return port.settings.link.always_open != 0 || net_has_peer(port.net) ||
+         (port.serial_fd >= 0 && !port.to_line->empty());
 }
 
 void emit_uart_packet(ForwardPort* port) {
