@@ -44,7 +44,22 @@ void set_destination(NetSide* net, Destination* d, bool enabled, const unsigned 
 
 void established(NetSide* net, Destination* d) {
   d->connected = true;
-  start_telnet(*net, &d->telnet, d->out.get());
+  if (net->settings.tcp_mode != 0) {
+    // What waited is plain serial data: the session's greeting first, then the data escaped.
+    unsigned char waiting[kDownBacklog];
+    std::size_t count = 0;
+    while (!d->out->empty() && count < sizeof waiting) {
+      std::size_t piece;
+      const unsigned char* bytes = d->out->front(&piece);
+      if (piece > sizeof waiting - count) piece = sizeof waiting - count;
+      std::memcpy(waiting + count, bytes, piece);
+      d->out->drop(piece);
+      count += piece;
+    }
+    d->out->clear();  // never more than kDownBacklog waits while down
+    start_telnet(*net, &d->telnet, d->out.get());
+    queue_for(d->out.get(), true, waiting, count);
+  }
   d->backoff_ms = kFirstBackoffMs;
   forward_log(LOG_INFO, "COM%d: connected to %s", net->port,
               address_text(d->address.sin_addr.s_addr, ntohs(d->address.sin_port)).text);
@@ -56,10 +71,12 @@ void lose(NetSide* net, Destination* d, int64_t now, const char* why) {
                 address_text(d->address.sin_addr.s_addr, ntohs(d->address.sin_port)).text, why);
   close_fd(&d->fd);
   d->connected = false;
-  d->telnet.reset();
   d->next_attempt_ms = now + d->backoff_ms;
   d->backoff_ms = d->backoff_ms * 2 > kLastBackoffMs ? kLastBackoffMs : d->backoff_ms * 2;
-  // Only the newest part waits for the next connection.
+  // Only the newest part waits for the next connection. A Telnet session's queue is escaped
+  // and holds its answers: it ends with the session, and plain data waits from now on.
+  if (d->telnet) d->out->clear();
+  d->telnet.reset();
   if (d->out->size() > kDownBacklog) d->out->drop(d->out->size() - kDownBacklog);
 }
 
@@ -136,7 +153,7 @@ void client_send(NetSide* net, const unsigned char* bytes, std::size_t count) {
     if (!d.enabled) continue;
     const bool telnet = net->settings.tcp_mode != 0;
     if (!d.connected) {
-      queue_for(d.out.get(), telnet, bytes, count, true);
+      d.out->push_dropping_oldest(bytes, count);
       if (d.out->size() > kDownBacklog) d.out->drop(d.out->size() - kDownBacklog);
       continue;
     }
