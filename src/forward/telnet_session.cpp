@@ -30,6 +30,11 @@ void TelnetSession::greet(TelnetSink* out) {
     put_command(out, kDo, option);
     we_[option] = they_[option] = true;
   }
+  // Asked for at once, so that a client that waits to be asked starts its settings too.
+  if (com_port_) {
+    put_command(out, kDo, kComPort);
+    they_[kComPort] = true;
+  }
 }
 
 // Options this side does: BINARY, SGA, and COM-PORT-OPTION in Virtual_COM (the peer's WILL).

@@ -41,7 +41,8 @@ class TelnetSession {
  public:
   // com_port: RFC 2217 is spoken (Virtual_COM); otherwise COM-PORT-OPTION is refused.
   explicit TelnetSession(bool com_port) : com_port_(com_port) {}
-  // What the server says first: it offers and asks for BINARY and SGA.
+  // What the server says first: it offers and asks for BINARY and SGA, and asks for
+  // COM-PORT-OPTION in Virtual_COM.
   void greet(TelnetSink* out);
   // Takes bytes from the peer: data to *data (never more than count bytes), answers to
   // negotiation to *answers, the requests of the line to requests (up to kMaxComRequests;
