@@ -80,8 +80,7 @@ bool read_into(NetSide* net, int fd, TelnetSession* telnet, ByteQueue* out, Byte
   return true;
 }
 
-void queue_for(ByteQueue* out, bool telnet, const unsigned char* bytes, std::size_t count,
-               bool dropping_oldest) {
+void queue_for(ByteQueue* out, bool telnet, const unsigned char* bytes, std::size_t count) {
   unsigned char escaped[2 * kReadChunk];
   while (count > 0) {
     std::size_t piece = count < kReadChunk ? count : kReadChunk;
@@ -91,10 +90,7 @@ void queue_for(ByteQueue* out, bool telnet, const unsigned char* bytes, std::siz
       length = telnet_escape(bytes, piece, escaped);
       from = escaped;
     }
-    if (dropping_oldest)
-      out->push_dropping_oldest(from, length);
-    else
-      out->push(from, length);
+    out->push(from, length);
     bytes += piece;
     count -= piece;
   }

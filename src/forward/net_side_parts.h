@@ -27,10 +27,9 @@ bool flush_queue(int fd, ByteQueue* queue);
 // connection's commands are taken out: answers go to out (flushed), requests to the link.
 bool read_into(NetSide* net, int fd, TelnetSession* telnet, ByteQueue* out, ByteQueue* to_line,
                PollRole role, unsigned short slot);
-// Queues serial data for a connection, IAC doubled on a Telnet one. dropping_oldest: the
-// newest bytes stay when there is no room.
-void queue_for(ByteQueue* out, bool telnet, const unsigned char* bytes, std::size_t count,
-               bool dropping_oldest = false);
+// Queues serial data for a connection, IAC doubled on a Telnet one (what finds no room is
+// left out: the line is not read while a queue lacks send_reserve).
+void queue_for(ByteQueue* out, bool telnet, const unsigned char* bytes, std::size_t count);
 // A Telnet session for a new connection when the TCP mode asks for one, its greeting queued.
 void start_telnet(const NetSide& net, std::unique_ptr<TelnetSession>* telnet, ByteQueue* out);
 void set_keepalive(int fd);
