@@ -1,12 +1,15 @@
-// One serial port and its link: the line's descriptor and settings, the bytes waiting for
-// the line, and the network side. A reload hands it new settings and it touches only what
-// changed.
+// One serial port and its link: the line's descriptor and settings, the packers of both
+// directions, the bytes waiting for the line, and the network side. A reload hands it new
+// settings and it touches only what changed; an RFC 2217 session changes the line for as
+// long as a client is connected.
 #pragma once
 
 #include <memory>
 
 #include "forward/byte_queue.h"
+#include "forward/com_request.h"
 #include "forward/net_side.h"
+#include "forward/packer.h"
 #include "forward/poll_set.h"
 #include "forward/port_settings.h"
 
@@ -19,12 +22,23 @@ struct ForwardPort {
   int serial_fd = -1;
   bool configured = false;
   PortSettings settings{};
+  // The line as it is set: station.ini's settings, or a session's while one holds it.
+  ComLineState line{};
+  bool session_line = false;
   std::unique_ptr<ByteQueue> to_line;
+  // Network data before the network-side packer and send_interval, used while either is on.
+  std::unique_ptr<ByteQueue> from_net;
+  bool stage_net = false;
+  Packer uart_packer;  // serial to network
+  Packer tcp_packer;   // network to serial
+  int64_t last_packet_ms = -1;  // when the last packet went to the line (send_interval)
+  int64_t next_open_ms = 0;     // a line that failed to open is tried again then
+  int open_errno_said = 0;
   NetSide net;
   int rs485_errno_said = 0;  // the failure of TIOCSRS485 already logged
 };
 
-// Sets up the port's number and path. 0, or -1 when its queue cannot be had.
+// Sets up the port's number and path. 0, or -1 when its queues cannot be had.
 int port_init(ForwardPort* port, int number, const char* path);
 // New settings: everything the first time; later only the line, the listener or the link,
 // as they changed. A line that could not be opened before is tried again.

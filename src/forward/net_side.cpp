@@ -9,6 +9,13 @@
 #include "forward/forward_log.h"
 #include "forward/net_side_parts.h"
 
+#include <new>
+
+namespace {
+// What one read of a Telnet connection takes at most.
+constexpr std::size_t kTelnetPiece = 1024;
+}  // namespace
+
 AddressText address_text(in_addr_t address, int port) {
   AddressText t;
   const unsigned char* b = reinterpret_cast<const unsigned char*>(&address);
@@ -42,16 +49,62 @@ bool flush_queue(int fd, ByteQueue* queue) {
   return true;
 }
 
-bool read_into(int fd, ByteQueue* to_line) {
+bool read_into(NetSide* net, int fd, TelnetSession* telnet, ByteQueue* out, ByteQueue* to_line,
+               PollRole role, unsigned short slot) {
   unsigned char buffer[kReadChunk];
   std::size_t want = to_line->room() < sizeof buffer ? to_line->room() : sizeof buffer;
   if (want == 0) return true;
+  // A Telnet peer is read in smaller pieces: its answers must fit the answer buffer.
+  if (telnet && want > kTelnetPiece) want = kTelnetPiece;
   const ssize_t n = ::recv(fd, buffer, want, MSG_DONTWAIT);
   if (n == 0) return false;
   if (n < 0) return errno == EAGAIN || errno == EWOULDBLOCK || errno == EINTR;
-  // Raw passing; a Telnet or RFC 2217 session would take its commands out here.
-  to_line->push(buffer, static_cast<std::size_t>(n));
+  if (!telnet) {
+    to_line->push(buffer, static_cast<std::size_t>(n));
+    return true;
+  }
+  unsigned char data[kTelnetPiece], answer_bytes[4 * kTelnetPiece];
+  TelnetSink to_data{data, sizeof data};
+  TelnetSink answers{answer_bytes, sizeof answer_bytes};
+  ComRequest requests[kMaxComRequests];
+  int request_count = 0;
+  telnet->receive(buffer, static_cast<std::size_t>(n), &to_data, &answers, requests,
+                  &request_count);
+  to_line->push(data, to_data.size);
+  for (int i = 0; i < request_count && net->request_count < kMaxLineRequests; ++i)
+    net->requests[net->request_count++] = LineRequest{requests[i], role, slot};
+  if (answers.size > 0) {
+    out->push(answer_bytes, answers.size);
+    return flush_queue(fd, out);
+  }
   return true;
+}
+
+void queue_for(ByteQueue* out, bool telnet, const unsigned char* bytes, std::size_t count) {
+  unsigned char escaped[2 * kReadChunk];
+  while (count > 0) {
+    std::size_t piece = count < kReadChunk ? count : kReadChunk;
+    const unsigned char* from = bytes;
+    std::size_t length = piece;
+    if (telnet) {
+      length = telnet_escape(bytes, piece, escaped);
+      from = escaped;
+    }
+    out->push(from, length);
+    bytes += piece;
+    count -= piece;
+  }
+}
+
+void start_telnet(const NetSide& net, std::unique_ptr<TelnetSession>* telnet, ByteQueue* out) {
+  telnet->reset();
+  if (net.settings.tcp_mode != 1 && net.settings.tcp_mode != 2) return;
+  telnet->reset(new (std::nothrow) TelnetSession(net.settings.tcp_mode == 1));
+  if (!*telnet) return;
+  unsigned char bytes[32];
+  TelnetSink greeting{bytes, sizeof bytes};
+  (*telnet)->greet(&greeting);
+  out->push(bytes, greeting.size);
 }
 
 // A dead peer (a cable pulled, a PC switched off) frees its slot within a few minutes.
@@ -69,9 +122,6 @@ void net_start(NetSide* net, int port, const LinkSettings& settings) {
   net->port = port;
   net->settings = settings;
   net->mode = settings.link_mode;
-  if (settings.tcp_mode != 0 && settings.link_mode != kUdp)
-    forward_log(LOG_WARNING, "COM%d: TCP mode %s is not served yet; bytes pass untouched", port,
-                settings.tcp_mode == 1 ? "Virtual_COM" : "Reverse_Telnet");
   switch (net->mode) {
     case kTcpServer: server_start(net); break;
     case kTcpClient: client_start(net); break;
@@ -90,6 +140,11 @@ void net_move_listener(NetSide* net, const LinkSettings& settings) {
   net->settings.local_port = settings.local_port;
   close_fd(&net->listen_fd);
   server_open_listener(net);
+}
+
+void net_take_transfer_keys(NetSide* net, const LinkSettings& settings) {
+  // The link's endpoints are the same (else it is rebuilt): the whole record can be taken.
+  net->settings = settings;
 }
 
 void net_add_polls(NetSide* net, PollSet* set, std::size_t to_line_room) {
@@ -113,6 +168,7 @@ void net_handle(NetSide* net, const pollfd& result, const PollTag& tag, ByteQueu
 
 void net_tick(NetSide* net, int64_t now) {
   if (net->mode == kTcpClient) client_tick(net, now);
+  if (net->mode == kTcpServer) server_tick(net, now);
 }
 
 void net_send(NetSide* net, const unsigned char* bytes, std::size_t count) {
@@ -129,3 +185,40 @@ bool net_backlogged(const NetSide& net) {
   if (net.mode == kTcpClient) return client_backlogged(net);
   return false;
 }
+
+bool net_has_peer(const NetSide& net) {
+  if (net.mode == kTcpServer) {
+    for (const Peer& p : net.peers)
+      if (p.fd >= 0) return true;
+    return false;
+  }
+  if (net.mode == kTcpClient) return net.dest[0].enabled || net.dest[1].enabled;
+  return net.mode == kUdp;
+}
+
+bool net_connected(const NetSide& net) {
+  for (const Peer& p : net.peers)
+    if (p.fd >= 0) return true;
+  for (const Destination& d : net.dest)
+    if (d.connected) return true;
+  return false;
+}
+
+void net_answer(NetSide* net, const LineRequest& r, uint32_t value) {
+  int fd = -1;
+  ByteQueue* out = nullptr;
+  if (r.role == PollRole::kPeer && r.slot < kMaxPeers) {
+    fd = net->peers[r.slot].fd;
+    out = net->peers[r.slot].out.get();
+  } else if (r.role == PollRole::kDest && r.slot < 2) {
+    fd = net->dest[r.slot].connected ? net->dest[r.slot].fd : -1;
+    out = net->dest[r.slot].out.get();
+  }
+  if (fd < 0 || !out) return;
+  unsigned char bytes[32];
+  TelnetSink answer{bytes, sizeof bytes};
+  telnet_com_answer(r.request.command, value, &answer);
+  out->push(bytes, answer.size);
+  flush_queue(fd, out);  // a peer gone is seen at its next poll
+}
+

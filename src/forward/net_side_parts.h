@@ -4,7 +4,14 @@
 
 #include "forward/net_side.h"
 
+#include "forward/packer.h"
+
 inline constexpr std::size_t kReadChunk = 4096;
+// Room a receiver's queue keeps for the next serial read: a read and a packet held over,
+// doubled for Telnet, whose IAC bytes are sent twice.
+inline std::size_t send_reserve(const NetSide& net) {
+  return (kReadChunk + kPackMax) * (net.settings.tcp_mode != 0 ? 2 : 1);
+}
 
 // The text of an address, for messages.
 struct AddressText {
@@ -16,8 +23,15 @@ in_addr_t address_of(const unsigned char* ip);  // 4 bytes, first octet first
 void close_fd(int* fd);
 // Writes what the socket takes of the queue; false when the peer is gone.
 bool flush_queue(int fd, ByteQueue* queue);
-// Reads what the line's queue can take; false at end of stream or on an error.
-bool read_into(int fd, ByteQueue* to_line);
+// Reads what the line's queue can take; false at end of stream or on an error. A Telnet
+// connection's commands are taken out: answers go to out (flushed), requests to the link.
+bool read_into(NetSide* net, int fd, TelnetSession* telnet, ByteQueue* out, ByteQueue* to_line,
+               PollRole role, unsigned short slot);
+// Queues serial data for a connection, IAC doubled on a Telnet one (what finds no room is
+// left out: the line is not read while a queue lacks send_reserve).
+void queue_for(ByteQueue* out, bool telnet, const unsigned char* bytes, std::size_t count);
+// A Telnet session for a new connection when the TCP mode asks for one, its greeting queued.
+void start_telnet(const NetSide& net, std::unique_ptr<TelnetSession>* telnet, ByteQueue* out);
 void set_keepalive(int fd);
 
 void server_start(NetSide* net);
@@ -27,6 +41,7 @@ void server_add_polls(NetSide* net, PollSet* set, bool line_has_room);
 void server_handle(NetSide* net, const pollfd& r, const PollTag& tag, ByteQueue* to_line);
 void server_send(NetSide* net, const unsigned char* bytes, std::size_t count);
 bool server_backlogged(const NetSide& net);
+void server_tick(NetSide* net, int64_t now);
 
 void client_start(NetSide* net);
 void client_stop(NetSide* net);

@@ -73,7 +73,10 @@ void read_port(int port, PortSettings* s) {
   link.connect_time_out = get_connect_time_out(port);
   link.always_open = get_com_always_open(port);
   link.send_interval = get_send_interval(port);
-  link.fifo_flag = get_fifo_flag(port);
+  s->unused.fifo_flag = get_fifo_flag(port);
+  s->unused.transparent_mode = get_com_transparent_mode(port);
+  s->unused.special_xon_xoff = get_com_special_xon_xoff(port);
+  s->unused.permit_xon_xoff = get_com_permit_xon_xoff(port);
 }
 
 bool same_address(const unsigned char* a, const unsigned char* b) {
@@ -120,15 +123,16 @@ unsigned compare_port_settings(const PortSettings& before, const PortSettings& a
   const LinkSettings& a = before.link;
   const LinkSettings& b = after.link;
   const bool same_link = a.link_mode == b.link_mode && a.tcp_mode == b.tcp_mode &&
-                         same_mode_keys(a, b) && a.uart_packing == b.uart_packing &&
-                         a.tcp_packing == b.tcp_packing && a.reply_all == b.reply_all &&
-                         a.transaction_timeout == b.transaction_timeout &&
-                         a.connect_time_out == b.connect_time_out &&
-                         a.always_open == b.always_open && a.send_interval == b.send_interval &&
-                         a.fifo_flag == b.fifo_flag;
+                         same_mode_keys(a, b);
+  const bool same_transfer =
+      a.uart_packing == b.uart_packing && a.tcp_packing == b.tcp_packing &&
+      a.reply_all == b.reply_all && a.transaction_timeout == b.transaction_timeout &&
+      a.connect_time_out == b.connect_time_out && a.always_open == b.always_open &&
+      a.send_interval == b.send_interval;
   if (!same_link)
     changed |= kLinkChanged;
   else if (a.link_mode == kTcpServer && a.local_port != b.local_port)
     changed |= kListenerChanged;
+  if (!same_transfer) changed |= kTransferChanged;
   return changed;
 }

@@ -68,12 +68,22 @@ struct LinkSettings {
   int connect_time_out;
   int always_open;
   int send_interval;
+};
+
+// Keys of a port the forwarder has no use for: said in the log when not at their defaults
+// (all 0), so that nobody takes them for applied.
+struct UnusedKeys {
   int fifo_flag;
+  int transparent_mode;
+  int special_xon_xoff;
+  int permit_xon_xoff;
+  bool operator==(const UnusedKeys&) const = default;
 };
 
 struct PortSettings {
   SerialSettings serial;
   LinkSettings link;
+  UnusedKeys unused;
   // Missing baud rate or data bits, taken as 9600 8N1: said once per reading.
   bool line_defaulted;
 };
@@ -87,5 +97,6 @@ int read_port_settings(const char* text, PortSettings out[kForwardPorts]);
 // What differs between two readings of one port, as bits.
 inline constexpr unsigned kSerialChanged = 1;    // termios / RS-485 only: connections stay
 inline constexpr unsigned kListenerChanged = 2;  // only the local port the link listens on
-inline constexpr unsigned kLinkChanged = 4;      // anything else of the link: rebuilt whole
+inline constexpr unsigned kLinkChanged = 4;      // mode or endpoints of the link: rebuilt whole
+inline constexpr unsigned kTransferChanged = 8;  // packing and timing keys: connections stay
 unsigned compare_port_settings(const PortSettings& before, const PortSettings& after);

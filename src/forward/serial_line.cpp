@@ -61,6 +61,15 @@ speed_t line_speed(int baud_rate, bool* exact) {
   return speed;
 }
 
+int line_rate(int baud_rate) {
+  int rate = kRates[0].baud;
+  for (const Rate& r : kRates) {
+    if (r.baud > baud_rate) break;
+    rate = r.baud;
+  }
+  return rate;
+}
+
 termios line_termios(const SerialSettings& s, const termios& base) {
   termios t = base;
   t.c_iflag &= ~static_cast<tcflag_t>(IGNBRK | BRKINT | PARMRK | ISTRIP | INLCR | IGNCR | ICRNL |

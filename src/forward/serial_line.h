@@ -11,6 +11,8 @@
 // The termios speed of a rate; a rate the line does not know becomes the fastest known one
 // below it (300 at the least), and *exact says whether it was known.
 speed_t line_speed(int baud_rate, bool* exact);
+// The rate the line runs at for a rate asked: the one line_speed picks, as a number.
+int line_rate(int baud_rate);
 
 // Raw mode from the settings on top of what the line had (base): no echo, no line editing,
 // no translation; CREAD and CLOCAL; size, parity (mark and space through CMSPAR), stop bits;

@@ -44,6 +44,22 @@ void set_destination(NetSide* net, Destination* d, bool enabled, const unsigned 
 
 void established(NetSide* net, Destination* d) {
   d->connected = true;
+  if (net->settings.tcp_mode != 0) {
+    // What waited is plain serial data: the session's greeting first, then the data escaped.
+    unsigned char waiting[kDownBacklog];
+    std::size_t count = 0;
+    while (!d->out->empty() && count < sizeof waiting) {
+      std::size_t piece;
+      const unsigned char* bytes = d->out->front(&piece);
+      if (piece > sizeof waiting - count) piece = sizeof waiting - count;
+      std::memcpy(waiting + count, bytes, piece);
+      d->out->drop(piece);
+      count += piece;
+    }
+    d->out->clear();  // never more than kDownBacklog waits while down
+    start_telnet(*net, &d->telnet, d->out.get());
+    queue_for(d->out.get(), true, waiting, count);
+  }
   d->backoff_ms = kFirstBackoffMs;
   forward_log(LOG_INFO, "COM%d: connected to %s", net->port,
               address_text(d->address.sin_addr.s_addr, ntohs(d->address.sin_port)).text);
@@ -57,7 +73,10 @@ void lose(NetSide* net, Destination* d, int64_t now, const char* why) {
   d->connected = false;
   d->next_attempt_ms = now + d->backoff_ms;
   d->backoff_ms = d->backoff_ms * 2 > kLastBackoffMs ? kLastBackoffMs : d->backoff_ms * 2;
-  // Only the newest part waits for the next connection.
+  // Only the newest part waits for the next connection. A Telnet session's queue is escaped
+  // and holds its answers: it ends with the session, and plain data waits from now on.
+  if (d->telnet) d->out->clear();
+  d->telnet.reset();
   if (d->out->size() > kDownBacklog) d->out->drop(d->out->size() - kDownBacklog);
 }
 
@@ -84,6 +103,7 @@ void client_stop(NetSide* net) {
   for (Destination& d : net->dest) {
     close_fd(&d.fd);
     d.out.reset();
+    d.telnet.reset();
     d.enabled = d.connected = false;
   }
 }
@@ -122,26 +142,29 @@ void client_handle(NetSide* net, const pollfd& r, const PollTag& tag, ByteQueue*
     established(net, &d);
   }
   if ((r.revents & POLLOUT) && !flush_queue(d.fd, d.out.get())) return lose(net, &d, now, "lost");
-  if ((r.revents & POLLIN) && !read_into(d.fd, to_line)) return lose(net, &d, now, "closed");
+  if ((r.revents & POLLIN) &&
+      !read_into(net, d.fd, d.telnet.get(), d.out.get(), to_line, PollRole::kDest, tag.slot))
+    return lose(net, &d, now, "closed");
   if ((r.revents & (POLLHUP | POLLERR)) && !(r.revents & POLLIN)) lose(net, &d, now, "lost");
 }
 
 void client_send(NetSide* net, const unsigned char* bytes, std::size_t count) {
   for (Destination& d : net->dest) {
     if (!d.enabled) continue;
+    const bool telnet = net->settings.tcp_mode != 0;
     if (!d.connected) {
       d.out->push_dropping_oldest(bytes, count);
       if (d.out->size() > kDownBacklog) d.out->drop(d.out->size() - kDownBacklog);
       continue;
     }
     const bool was_empty = d.out->empty();
-    d.out->push(bytes, count);
+    queue_for(d.out.get(), telnet, bytes, count);
     if (was_empty && !flush_queue(d.fd, d.out.get())) lose(net, &d, now_ms(), "lost");
   }
 }
 
 bool client_backlogged(const NetSide& net) {
   for (const Destination& d : net.dest)
-    if (d.enabled && d.connected && d.out->room() < kReadChunk) return true;
+    if (d.enabled && d.connected && d.out->room() < send_reserve(net)) return true;
   return false;
 }

@@ -1,5 +1,7 @@
 // The TCP server of a port: com_local_port, com_max_connection clients at once (0 counts as
 // one), each gets the serial data and any may write; com_ip_filter admits com_source_ip only.
+// com_reply_all 0 gives serial data only to the clients that wrote within
+// tranaction_timeout ms; connect_time_out closes a client idle that many seconds.
 #include <netinet/in.h>
 #include <sys/socket.h>
 #include <unistd.h>
@@ -58,6 +60,15 @@ void drop_peer(NetSide* net, Peer* p, const char* why) {
   forward_log(LOG_INFO, "COM%d: client %s %s", net->port, address_text(p->address).text, why);
   close_fd(&p->fd);
   p->out.reset();
+  p->telnet.reset();
+}
+
+// Whether a client gets the serial data: all do, unless com_reply_all is 0 with a window, and
+// then only those that wrote within it (a reply goes to whoever asked).
+bool served(const NetSide& net, const Peer& p, int64_t now) {
+  const int window = net.settings.transaction_timeout;
+  if (net.settings.reply_all != 0 || window <= 0) return true;
+  return p.heard_ms >= 0 && now - p.heard_ms <= window;
 }
 
 void accept_peer(NetSide* net) {
@@ -94,6 +105,9 @@ void accept_peer(NetSide* net) {
   set_keepalive(fd);
   free_slot->fd = fd;
   free_slot->address = address;
+  free_slot->heard_ms = -1;
+  free_slot->active_ms = now_ms();
+  start_telnet(*net, &free_slot->telnet, free_slot->out.get());
   forward_log(LOG_INFO, "COM%d: client %s connected", net->port, address_text(address).text);
 }
 
@@ -104,12 +118,14 @@ void server_stop(NetSide* net) {
   for (Peer& p : net->peers) {
     close_fd(&p.fd);
     p.out.reset();
+    p.telnet.reset();
   }
 }
 
 void server_add_polls(NetSide* net, PollSet* set, bool line_has_room) {
   const unsigned char port = static_cast<unsigned char>(net->port - 1);
   set->add(net->listen_fd, POLLIN, {PollRole::kListen, port, 0});
+  const int64_t idle_limit = static_cast<int64_t>(net->settings.connect_time_out) * 1000;
   for (int i = 0; i < kMaxPeers; ++i) {
     Peer& p = net->peers[i];
     if (p.fd < 0) continue;
@@ -118,6 +134,7 @@ void server_add_polls(NetSide* net, PollSet* set, bool line_has_room) {
     short events = line_has_room ? POLLIN : 0;
     if (!p.out->empty()) events |= POLLOUT;
     set->add(p.fd, events, {PollRole::kPeer, port, static_cast<unsigned short>(i)});
+    if (idle_limit > 0) set->wake_by(p.active_ms + idle_limit);
   }
 }
 
@@ -129,24 +146,38 @@ void server_handle(NetSide* net, const pollfd& r, const PollTag& tag, ByteQueue*
   Peer& p = net->peers[tag.slot];
   if (p.fd < 0) return;
   if ((r.revents & POLLOUT) && !flush_queue(p.fd, p.out.get())) return drop_peer(net, &p, "gone");
-  if ((r.revents & POLLIN) && !read_into(p.fd, to_line))
-    return drop_peer(net, &p, "disconnected");
+  if (r.revents & POLLIN) {
+    const std::size_t before = to_line->size();
+    if (!read_into(net, p.fd, p.telnet.get(), p.out.get(), to_line, PollRole::kPeer, tag.slot))
+      return drop_peer(net, &p, "disconnected");
+    if (to_line->size() != before) p.heard_ms = p.active_ms = now_ms();
+  }
   // Hung up while nothing could be read (the line's queue full): nothing more will come.
   if ((r.revents & (POLLHUP | POLLERR)) && !(r.revents & POLLIN))
     drop_peer(net, &p, "disconnected");
 }
 
 void server_send(NetSide* net, const unsigned char* bytes, std::size_t count) {
+  const int64_t now = now_ms();
   for (Peer& p : net->peers) {
-    if (p.fd < 0) continue;
+    if (p.fd < 0 || !served(*net, p, now)) continue;
     const bool was_empty = p.out->empty();
-    p.out->push(bytes, count);  // the line is not read while a queue lacks room for a read
+    // The line is not read while a queue lacks room for a read (send_reserve).
+    queue_for(p.out.get(), net->settings.tcp_mode != 0, bytes, count);
+    p.active_ms = now;
     if (was_empty && !flush_queue(p.fd, p.out.get())) drop_peer(net, &p, "gone");
   }
 }
 
 bool server_backlogged(const NetSide& net) {
   for (const Peer& p : net.peers)
-    if (p.fd >= 0 && p.out->room() < kReadChunk) return true;
+    if (p.fd >= 0 && p.out->room() < send_reserve(net)) return true;
   return false;
+}
+
+void server_tick(NetSide* net, int64_t now) {
+  const int64_t idle_limit = static_cast<int64_t>(net->settings.connect_time_out) * 1000;
+  if (idle_limit <= 0) return;
+  for (Peer& p : net->peers)
+    if (p.fd >= 0 && now - p.active_ms >= idle_limit) drop_peer(net, &p, "idle: closed");
 }

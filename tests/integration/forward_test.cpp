@@ -13,6 +13,7 @@
 
 #include <chrono>
 #include <cstring>
+#include <thread>
 #include <filesystem>
 #include <set>
 #include <sstream>
@@ -45,10 +46,11 @@ std::string all_bytes() {
 }
 
 // Writes data into `from` while reading `to`, until as many bytes arrived or the time ran
-// out; what arrived. pace_us > 0 writes 1 KiB at a time with a pause (datagrams).
-std::string carry(int from, int to, const std::string& data, int pace_us = 0) {
+// out; what arrived. pace_us > 0 writes 1 KiB at a time with a pause (datagrams). sent: the
+// bytes of data written before.
+std::string carry(int from, int to, const std::string& data, int pace_us = 0,
+                  std::size_t sent = 0) {
   std::string got;
-  std::size_t sent = 0;
   const auto end = Clock::now() + std::chrono::milliseconds(kWaitMs);
   while (got.size() < data.size() && Clock::now() < end) {
     pollfd fds[2] = {{to, POLLIN, 0}, {from, short(sent < data.size() ? POLLOUT : 0), 0}};
@@ -134,6 +136,29 @@ speed_t line_speed(int master) {
   return tcgetattr(master, &t) == 0 ? cfgetospeed(&t) : B0;
 }
 
+long ms_since(Clock::time_point start) {
+  return std::chrono::duration_cast<std::chrono::milliseconds>(Clock::now() - start).count();
+}
+
+std::size_t count_of(const std::string& text, const std::string& what) {
+  std::size_t n = 0;
+  for (std::size_t at = text.find(what); at != std::string::npos; at = text.find(what, at + 1)) ++n;
+  return n;
+}
+
+// What arrives on fd, one piece per read (a datagram on UDP), and when (ms from start), until
+// count pieces came or the time ran out.
+std::vector<std::pair<std::string, long>> arrivals(int fd, Clock::time_point start,
+                                                   std::size_t count, int ms) {
+  std::vector<std::pair<std::string, long>> got;
+  for (pollfd p{fd, POLLIN, 0}; got.size() < count && ms_since(start) < ms;) {
+    char buffer[4096];
+    const ssize_t n = poll(&p, 1, 50) == 1 ? read(fd, buffer, sizeof buffer) : 0;
+    if (n > 0) got.emplace_back(std::string(buffer, static_cast<std::size_t>(n)), ms_since(start));
+  }
+  return got;
+}
+
 class Forward : public SimulatorTest {
  protected:
   void SetUp() override {
@@ -156,6 +181,20 @@ class Forward : public SimulatorTest {
       if (fd >= 0) close(fd);
   }
   std::string log() const { return read_file(root_file("var/log/stationfwd.log")); }
+  bool log_shows(const std::string& text, std::size_t times = 1) const {
+    return wait_until([&] { return count_of(log(), text) >= times; }) != -1;
+  }
+  // Sets keys of station.ini by hand in one write, as a person editing the file would (the
+  // keys the daemon has no command for): {section, key, value} each.
+  void set_keys(const std::vector<std::vector<std::string>>& keys) {
+    std::string text = ini();
+    for (const auto& k : keys) {
+      const std::size_t at = text.find(k[1] + "=", text.find("[" + k[0] + "]"));
+      ASSERT_NE(at, std::string::npos) << k[1];
+      text.replace(at, text.find('\n', at) - at, k[1] + "=" + k[2]);
+    }
+    write_file(root_file("mnt/jffs2/station.ini"), text);
+  }
 
   std::string path_[2];
   int master_[2] = {-1, -1};
@@ -164,6 +203,7 @@ class Forward : public SimulatorTest {
 
 TEST_F(Forward, TcpServerCarriesEveryByteAndKeepsItsClientsAcrossChanges) {
   const std::string data = all_bytes();
+  const speed_t com1_speed = line_speed(master_[0]);
   ASSERT_EQ(stationctl("--port 2 set link tcp-server --local-port 5002 --max-connections 1"), 0);
   ASSERT_NE(wait_until([] { return tcp_listening(5002); }), -1) << log();
   const int client = tcp_connect(5002);
@@ -190,7 +230,7 @@ TEST_F(Forward, TcpServerCarriesEveryByteAndKeepsItsClientsAcrossChanges) {
   EXPECT_NE(wait_until([] { return tcp_listening(5003) && !tcp_listening(5002); }), -1);
   EXPECT_EQ(carry(client, master_[1], "moved"), "moved");
   close(client);
-  EXPECT_EQ(line_speed(master_[0]), B9600);  // COM1 untouched throughout
+  EXPECT_EQ(line_speed(master_[0]), com1_speed);  // COM1 untouched throughout
 }
 
 TEST_F(Forward, TcpClientReachesItsDestinationAndNothingOutsideTheNamespace) {
@@ -313,8 +353,12 @@ TEST_F(Forward, ServerAdmitsOnlyTheFilteredSource) {
 // leaves the other serving.
 TEST_F(Forward, OwnPortsOneMissingAndAFileCaughtMidRewrite) {
   ASSERT_TRUE(start_simulator({"--serial", "/nonexistent/tty," + path_[1]}));
-  ASSERT_NE(wait_until([] { return tcp_listening(4661); }), -1);
-  EXPECT_NE(log().find("COM1: cannot open /nonexistent/tty"), std::string::npos) << log();
+  ASSERT_NE(wait_until([] { return tcp_listening(4660) && tcp_listening(4661); }), -1);
+  // With com_always_open 0 a line is opened once a client is there.
+  const int com1_client = tcp_connect(4660);
+  EXPECT_NE(wait_until([&] { return log().find("COM1: cannot open /nonexistent/tty") !=
+                                    std::string::npos; }), -1) << log();
+  close(com1_client);
   const int client = tcp_connect(4661);
   EXPECT_EQ(carry(client, master_[1], "com2"), "com2");
   const std::string whole = ini();
@@ -351,6 +395,187 @@ TEST_F(Forward, OwnNullModemsArePublishedWhileTheSimulatorRuns) {
   EXPECT_EQ(sim_->stop(SIGTERM), 0);
   EXPECT_FALSE(std::filesystem::is_symlink(root_file("dev/com1")) ||
                std::filesystem::is_symlink(root_file("dev/com2")));
+}
+
+// Serial to network by UDP, one datagram a packet: a packet ends at its delimiter (CR LF in
+// sequence, kept), at its size, or when the line was idle for the timer, in milliseconds or
+// in character times at the line's rate.
+TEST_F(Forward, PacketsLeaveAtTheirDelimiterTheirSizeOrAnIdleLine) {
+  const int peer = bound_socket(SOCK_DGRAM, 6010);
+  ASSERT_EQ(stationctl("set delimiter uart --flag 1 --timer 600 --chars 0d0a --max-bytes 8"), 0);
+  ASSERT_EQ(stationctl("set link udp --local-port 6011 --entry 1 --dest-port 6010 --begin-ip "
+                       "127.0.0.1 --end-ip 127.0.0.1"),
+            0);
+  ASSERT_TRUE(log_shows("UDP on port 6011")) << log();
+  auto start = Clock::now();
+  ASSERT_EQ(write(master_[0], "a\rb\r\ncd\r\n0123456789", 19), 19);
+  auto got = arrivals(peer, start, 4, 3000);
+  ASSERT_EQ(got.size(), 4u);
+  EXPECT_EQ(got[0].first + "|" + got[1].first + "|" + got[2].first + "|" + got[3].first,
+            "a\rb\r\n|cd\r\n|01234567|89");
+  EXPECT_LT(got[2].second, 400);
+  EXPECT_TRUE(got[3].second >= 550 && got[3].second <= 1500) << got[3].second;
+
+  // 109 character times of 11 bits (start, 7 data, parity, 2 stop) at 1200 baud: 999.2 ms,
+  // a packet's earliest time.
+  ASSERT_EQ(stationctl("set delimiter uart --timer 32877 --chars none"), 0);
+  ASSERT_EQ(stationctl("set serial --baud 1200 --data-bits 7 --parity even --stop-bits 2"), 0);
+  ASSERT_TRUE(log_shows("COM1: packing and timing keys in force")) << log();
+  ASSERT_NE(wait_until([&] { return line_speed(master_[0]) == B1200; }), -1);
+  start = Clock::now();
+  ASSERT_EQ(write(master_[0], "xy", 2), 2);
+  got = arrivals(peer, start, 1, 4000);
+  ASSERT_EQ(got.size(), 1u);
+  EXPECT_EQ(got[0].first, "xy");
+  EXPECT_TRUE(got[0].second >= 990 && got[0].second <= 2000) << got[0].second;
+  close(peer);
+}
+
+// Network to serial: a packet reaches the line at its delimiter or after the idle timer, and
+// send_interval spaces the packets; the client's connection stays across those changes.
+TEST_F(Forward, NetworkPacketsReachTheLineAtTheirDelimiterOrTimerAndSpaced) {
+  const int client = tcp_connect(4661);
+  ASSERT_EQ(stationctl("--port 2 set delimiter tcp --flag 1 --timer 700 --chars 0a"), 0);
+  ASSERT_TRUE(log_shows("COM2: packing and timing keys in force")) << log();
+  auto start = Clock::now();
+  ASSERT_EQ(write(client, "line\nrest", 9), 9);
+  auto got = arrivals(master_[1], start, 2, 3000);
+  ASSERT_EQ(got.size(), 2u);
+  EXPECT_EQ(got[0].first + "|" + got[1].first, "line\n|rest");
+  EXPECT_LT(got[0].second, 400);
+  EXPECT_TRUE(got[1].second >= 650 && got[1].second <= 1700) << got[1].second;
+
+  set_keys({{"+COM2", "send_interval", "400"}});
+  ASSERT_TRUE(log_shows("COM2: packing and timing keys in force", 2)) << log();
+  start = Clock::now();
+  ASSERT_EQ(write(client, "1\n2\n3\n", 6), 6);
+  got = arrivals(master_[1], start, 3, 3000);
+  ASSERT_EQ(got.size(), 3u);
+  EXPECT_TRUE(got[2].second - got[0].second >= 750 && got[2].second <= 1800) << got[2].second;
+  close(client);
+}
+
+// pyserial's RFC 2217 client opens COM2 with its own settings: the line has them while the
+// session lasts and station.ini's after; 0xFF passes both ways.
+TEST_F(Forward, Rfc2217ClientSetsItsLineForTheSessionAnd0xFFPasses) {
+  ASSERT_EQ(stationctl("--port 2 set tcp-mode virtual-com"), 0);
+  ASSERT_TRUE(log_shows("COM2: TCP server link", 2)) << log();
+  const char* script =
+      "import serial\n"
+      "s = serial.serial_for_url('rfc2217://127.0.0.1:4661', baudrate=19200, bytesize=7,\n"
+      "                          parity='E', stopbits=2, timeout=15)\n"
+      "s.write(b'\\xff\\x00\\xffA')\n"
+      "print(s.read(3).hex())\n";
+  std::string out, err;
+  std::thread client([&] { run_to_end({"/usr/bin/python3", "-c", script}, &out, &err); });
+  EXPECT_EQ(receive(master_[1], 4), std::string("\xff\x00\xff"
+                                                "A",
+                                                4));
+  termios t{};
+  tcgetattr(master_[1], &t);
+  EXPECT_TRUE(cfgetospeed(&t) == B19200 && (t.c_cflag & CSTOPB));
+  EXPECT_EQ(write(master_[1], "\xff\xfe\xff", 3), 3);
+  client.join();
+  EXPECT_EQ(out, "fffeff\n") << err;
+  EXPECT_NE(wait_until([&] { return line_speed(master_[1]) == B9600; }, 3000), -1);
+  EXPECT_EQ(ini().find("19200"), std::string::npos);  // the session's never in station.ini
+}
+
+// COM1's line is held by XOFF while its client sends on; COM2 keeps moving, and once XON
+// comes, COM1's bytes all arrive in order.
+TEST_F(Forward, AHeldLineStallsNothingElse) {
+  ASSERT_EQ(stationctl("--port 1 set serial --flow xon-xoff"), 0);
+  const int held = tcp_connect(4660), small = 4096;  // the kernel holds little of what it sends
+  setsockopt(held, SOL_SOCKET, SO_SNDBUF, &small, sizeof small);
+  termios t{};
+  ASSERT_NE(wait_until([&] { return tcgetattr(master_[0], &t) == 0 && (t.c_iflag & IXON); }), -1);
+  ASSERT_EQ(write(master_[0], "\x13", 1), 1);
+  std::string big = all_bytes();
+  for (int i = 0; i < 4; ++i) big += big;
+  std::size_t sent = 0;
+  for (auto start = Clock::now(); ms_since(start) < 500;) {
+    const ssize_t n = send(held, big.data() + sent, 4096, MSG_DONTWAIT);
+    n > 0 ? sent += static_cast<std::size_t>(n) : usleep(10000);
+  }
+  ASSERT_LT(sent, big.size() / 2);  // the held line backs up into the client's socket
+  // What passed before the kernel took the XOFF is kept; then the line is held.
+  std::string early;
+  for (const auto& a : arrivals(master_[0], Clock::now(), 1000, 200)) early += a.first;
+  EXPECT_TRUE(nothing_arrives(master_[0], 300));
+
+  const int other = tcp_connect(4661);
+  const std::string data = all_bytes();
+  EXPECT_TRUE(carry(other, master_[1], data) == data && carry(master_[1], other, data) == data);
+  ASSERT_EQ(write(master_[0], "\x11", 1), 1);
+  EXPECT_TRUE(early + carry(held, master_[0], big.substr(early.size()), 0, sent - early.size()) ==
+              big);
+  close(other);
+  close(held);
+}
+
+// 200 change notices in a burst: the forwarder takes them as fast as the daemon sends, so
+// the daemon, which would block on a full queue, answers a get-all at once after.
+TEST_F(Forward, TwoHundredNoticesLeaveTheDaemonAnswering) {
+  auto client = greeted_client(kEth0Address, true);
+  for (int i = 0; i < 200; ++i) {
+    ASSERT_TRUE(client->send(
+        frame(kSelectPort, std::string(1, char(1 + i % 2))) +
+        frame(kSetBaudrate, std::string("\0\0\x4b\0\0\0\x96\0", 8).substr(i % 2 * 4, 4))));
+    ASSERT_EQ(client->read(17, 5000).size(), 17u) << i;
+  }
+  const auto start = Clock::now();
+  ASSERT_TRUE(client->send(frame(kGetAll)));
+  EXPECT_EQ(client->read(3, 5000), std::string("\xff\xfa\x2c"));
+  EXPECT_LT(ms_since(start), 1000);
+  EXPECT_NE(wait_until([&] {
+              return count_of(read_file(root_file("var/log/forwarder.log")), "\n") == 200;
+            }),
+            -1);
+}
+
+// A destination killed and started again is reconnected; one that closes each connection at
+// once is tried again fewer than 5 times a second.
+TEST_F(Forward, ADestinationThatComesBackIsReconnectedWithoutHammering) {
+  int server = bound_socket(SOCK_STREAM, 6020);
+  ASSERT_EQ(stationctl("set link tcp-client --dest1-ip 127.0.0.1 --dest1-port 6020"), 0);
+  pollfd p{server, POLLIN, 0};
+  ASSERT_EQ(poll(&p, 1, kWaitMs), 1);
+  close(accept(server, nullptr, nullptr));
+  close(server);
+  usleep(1500000);
+  p.fd = server = bound_socket(SOCK_STREAM, 6020);
+  int attempts = 0;
+  for (const auto start = Clock::now(); ms_since(start) < 3000;)
+    if (poll(&p, 1, 100) == 1) attempts += close(accept(server, nullptr, nullptr)) == 0;
+  EXPECT_TRUE(attempts >= 1 && attempts < 15) << attempts;
+  ASSERT_EQ(poll(&p, 1, 10000), 1);
+  const int back = accept(server, nullptr, nullptr);
+  EXPECT_EQ(carry(master_[0], back, "back"), "back");
+  close(back);
+  close(server);
+}
+
+// com_reply_all 0: serial data goes only to a client that wrote within tranaction_timeout;
+// connect_time_out closes a client idle that long.
+TEST_F(Forward, RepliesGoToTheClientThatAskedAndIdleClientsAreClosed) {
+  ASSERT_EQ(stationctl("--port 2 set link tcp-server --local-port 4661 --max-connections 2"), 0);
+  ASSERT_TRUE(log_shows("COM2: TCP server link", 2)) << log();
+  set_keys({{"COM2", "com_reply_all", "0"},
+            {"+COM2", "tranaction_timeout", "1000"},
+            {"+COM2", "connect_time_out", "2"}});
+  ASSERT_TRUE(log_shows("COM2: packing and timing keys in force")) << log();
+  const int asking = tcp_connect(4661), idle = tcp_connect(4661);
+  const auto connected = Clock::now();
+  ASSERT_EQ(carry(asking, master_[1], "q"), "q");
+  EXPECT_EQ(carry(master_[1], asking, "answer"), "answer");
+  EXPECT_TRUE(nothing_arrives(idle, 200));
+  usleep(1100000);  // the window has passed: nobody asked
+  ASSERT_EQ(write(master_[1], "late", 4), 4);
+  EXPECT_TRUE(nothing_arrives(asking, 300));
+  EXPECT_EQ(receive(idle, 1), "");  // closed, not answered
+  EXPECT_GE(ms_since(connected), 1900);
+  close(asking);
+  close(idle);
 }
 
 }  // namespace

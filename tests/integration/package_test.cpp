@@ -38,6 +38,12 @@ TEST_F(SimulatorTest, PackageUnpackedRunsAndDocumentsItself) {
             0)
       << err;
   EXPECT_EQ(out, "set\ntcp-server tcp-client\n");
+  // The forwarder comes along, with its completion and a man page of its options.
+  run_to_end({"bash", "-c", "source \"$0\"; COMP_WORDS=(stationfwd --q); COMP_CWORD=1; "
+              "_stationfwd; echo ${COMPREPLY[*]}; man -l \"$1\" | grep -q -- --serial && echo ok",
+              share + "bash-completion/completions/stationfwd", share + "man/man1/stationfwd.1"},
+             &out, &err);
+  EXPECT_EQ(out, "--queue-key\nok\n") << err;
 }
 
 }  // namespace

@@ -9,6 +9,7 @@
 #include <cstring>
 #include <string>
 
+#include "common/number_text.h"
 #include "forward/destination_fence.h"
 #include "forward/forward_log.h"
 #include "forward/forward_loop.h"
@@ -18,6 +19,15 @@
 #include "protocol/change_notice.h"
 
 namespace {
+
+// getopt_long, not an option library: the program runs on the device.
+const option kOptions[] = {{"root", required_argument, nullptr, 'r'},
+                           {"serial", required_argument, nullptr, 's'},
+                           {"queue-key", required_argument, nullptr, 'q'},
+                           {"network", no_argument, nullptr, 'n'},
+                           {"help", no_argument, nullptr, 'h'},
+                           {"version", no_argument, nullptr, 'v'},
+                           {nullptr, 0, nullptr, 0}};
 
 volatile std::sig_atomic_t g_stop = 0;
 void on_stop(int) { g_stop = 1; }
@@ -38,6 +48,15 @@ void print_help() {
       kChangeNoticeKey);
 }
 
+void print_completion() {
+  std::printf(
+      "# bash completion for stationfwd, generated from its own options\n"
+      "_stationfwd() {\n  COMPREPLY=($(compgen -W \"");
+  for (const option* o = kOptions; o->name; ++o)
+    std::printf("%s--%s", o == kOptions ? "" : " ", o->name);
+  std::printf("\" -- \"${COMP_WORDS[COMP_CWORD]}\"))\n}\ncomplete -F _stationfwd stationfwd\n");
+}
+
 int bad_args(const char* why) {
   std::fprintf(stderr, "stationfwd: %s\nstationfwd --help lists the options.\n", why);
   return 2;
@@ -46,14 +65,8 @@ int bad_args(const char* why) {
 }  // namespace
 
 int main(int argc, char** argv) {
-  // getopt_long, not an option library: the program runs on the device.
-  static const option kOptions[] = {{"root", required_argument, nullptr, 'r'},
-                                    {"serial", required_argument, nullptr, 's'},
-                                    {"queue-key", required_argument, nullptr, 'q'},
-                                    {"network", no_argument, nullptr, 'n'},
-                                    {"help", no_argument, nullptr, 'h'},
-                                    {"version", no_argument, nullptr, 'v'},
-                                    {nullptr, 0, nullptr, 0}};
+  if (argc == 2 && std::strcmp(argv[1], "--bash-completion") == 0)  // for the package
+    return print_completion(), 0;
   const char* root = nullptr;
   std::string paths[2];
   int key = kChangeNoticeKey;
@@ -69,9 +82,9 @@ int main(int argc, char** argv) {
         break;
       }
       case 'q': {
-        char* end = nullptr;
-        const long n = std::strtol(optarg, &end, 0);
-        if (*end != '\0' || n <= 0 || n > 0x7FFFFFFF) return bad_args("--queue-key needs a number");
+        uint32_t n = 0;
+        if (!parse_number(optarg, 0x7FFFFFFF, &n) || n == 0)
+          return bad_args("--queue-key needs a number");
         key = static_cast<int>(n);
         break;
       }

@@ -24,6 +24,9 @@ TEST(PortSettings, EachRewriteTouchesOnlyWhatItChanged) {
   EXPECT_EQ(change(server, "com_link_mode=TCP_Server\ncom_local_port=4670\n"), kListenerChanged);
   EXPECT_EQ(change(server, server + "com_max_connection=2"), kLinkChanged);
   EXPECT_EQ(change(server, server + "com_des1_ip=127.0.0.1\ncom_udp_local_port=7"), 0u);
+  // A timing key keeps the connections; a TCP mode is a new link.
+  EXPECT_EQ(change(server, server + "com_reply_all=1"), kTransferChanged);
+  EXPECT_EQ(change(server, server + "com_tcp_mode=Virtual_COM"), kLinkChanged);
   const std::string client = "com_link_mode=TCP_Client\ncom_local_port=4660\n";
   EXPECT_EQ(change(client, client + "com_des1_ip=127.0.0.1"), kLinkChanged);
   EXPECT_EQ(change(client, "com_link_mode=TCP_Client\ncom_local_port=4670\n"), 0u);
