@@ -173,6 +173,8 @@ class Forward : public SimulatorTest {
     const std::string test = testing::UnitTest::GetInstance()->current_test_info()->name();
     if (!test.starts_with("Own")) {
       ASSERT_TRUE(start_simulator({"--serial", path_[0] + "," + path_[1]}));
+      // The daemon listens first; the forwarder's own listeners come a moment later.
+      ASSERT_NE(wait_until([] { return tcp_listening(4660) && tcp_listening(4661); }), -1);
     }
   }
   void TearDown() override {
