@@ -19,7 +19,9 @@
 
 namespace {
 
-// The daemon's notice queue cannot be polled: it is looked at this often.
+// The daemon's notice queue cannot be polled: it is looked at this often, idle or not. It
+// holds only 63 notices of 260 bytes under the kernel's default limit (16 KiB), and one
+// buffer of commands can bring more than that, each write blocking the daemon while it is full.
 constexpr int kQueueLookMs = 20;
 // After a change of the file, the reload waits this long for the rest of a burst of rewrites
 // (a buffer of commands rewrites the file once per key).
