@@ -1,12 +1,11 @@
 #!/usr/bin/python3
-"""SMTP sink for the tests: smtp_sink.py ADDRESS PORT FILE. Appends to FILE, per mail, the AUTH
-PLAIN user and password, "MAIL FROM:<...>", each "RCPT TO:<...>", the message and a line "."."""
+# SMTP sink for the tests: smtp_sink.py ADDRESS PORT FILE. Appends to FILE the AUTH PLAIN user and
+# password, and per mail "MAIL FROM:<...>", each "RCPT TO:<...>", the message and a line ".".
 import asyncore, base64, smtpd, sys
 
 
 def record(text):
-    with open(sys.argv[3], "a") as f:
-        f.write(text + "\n")
+    print(text, file=open(sys.argv[3], "a"), flush=True)
 
 
 class Channel(smtpd.SMTPChannel):
