@@ -47,7 +47,7 @@ TEST_F(DaemonFaultsTest, StationIniAndTheQueueFailingUnderTheRunningDaemon) {
   ASSERT_EQ(mount("tmpfs", jffs2.c_str(), "tmpfs", 0, "size=4k"), 0) << std::strerror(errno);
   write_file(path, text);
   set_rate(k115200);
-  std::string partial = text.replace(text.find("9600"), 4, "115200").substr(0, 4096);
+  std::string partial = std::string(text).replace(text.find("9600"), 4, "115200").substr(0, 4096);
   EXPECT_EQ(ini(), partial);
   ASSERT_EQ(mount(nullptr, jffs2.c_str(), nullptr, MS_REMOUNT, "size=64k"), 0);  // room again
   set_rate(k300);
