@@ -14,7 +14,6 @@ namespace {
 
 const std::string k300Baud("\0\0\x01\x2C", 4);
 
-// One buffer per send: the daemon has taken it before the next one goes.
 bool send_taken(ControlClient* client, const std::string& bytes) {
   return client->send(bytes) && client->wait_taken();
 }
