@@ -1,12 +1,9 @@
-// The forwarder's parsers of network and serial bytes. The first bytes choose a packing
-// rule, the piece size the stream is cut into and the TCP mode; the rest is the stream.
-//  - Telnet: any bytes, cut anywhere, never overrun the outputs; every RFC 2217 request
-//    leaves the line in a state it can hold; the stream escaped and read back is the stream.
-//  - Packer: the packets put together are the stream, none longer than its maximum.
-#include <cstddef>
+// The forwarder's Telnet reader and packer; bytes 0-7 choose the piece size, TCP mode and packing,
+// the rest is the stream. Telnet keeps to its outputs, RFC 2217 requests leave a line that can be
+// held, the escaped stream reads back whole; packets join to the stream, none over its maximum.
+#include <algorithm>
 #include <cstdint>
 #include <cstdlib>
-#include <cstring>
 #include <vector>
 
 #include "forward/com_request.h"
@@ -16,19 +13,18 @@
 
 namespace {
 
-constexpr std::size_t kHead = 8;
+using Bytes = std::vector<unsigned char>;
 
-// Feeds the bytes in pieces; the data that came out.
-std::vector<unsigned char> read_telnet(TelnetSession* s, const unsigned char* in, std::size_t n,
-                                       std::size_t cut, ComLineState* state) {
-  std::vector<unsigned char> data(n + 1), answers(4 * n + 64);
-  TelnetSink d{data.data(), data.size()};
-  TelnetSink a{answers.data(), answers.size()};
+// Feeds the bytes to a new session in pieces of `cut`; the data that came out.
+Bytes read_telnet(bool com_port, const unsigned char* in, std::size_t n, std::size_t cut,
+                  ComLineState* state) {
+  TelnetSession session(com_port);
+  Bytes data(n + 1), answers(4 * n + 64);
+  TelnetSink d{data.data(), data.size()}, a{answers.data(), answers.size()};
   for (std::size_t at = 0; at < n; at += cut) {
     ComRequest requests[kMaxComRequests];
     int count = -1;
-    s->receive(in + at, n - at < cut ? n - at : cut, &d, &a, requests, &count);
-    if (count < 0 || count > kMaxComRequests) abort();
+    session.receive(in + at, std::min(n - at, cut), &d, &a, requests, &count);
     for (int i = 0; i < count; ++i) {
       apply_com_request(requests[i], state);
       const SerialSettings& l = state->line;
@@ -45,33 +41,31 @@ std::vector<unsigned char> read_telnet(TelnetSession* s, const unsigned char* in
 }  // namespace
 
 extern "C" int LLVMFuzzerTestOneInput(const uint8_t* bytes, size_t size) {
-  if (size < kHead || size > 8192) return 0;
-  const unsigned char* in = bytes + kHead;
-  const std::size_t n = size - kHead, cut = 1 + bytes[0] % 64;
+  if (size < 8 || size > 8192) return 0;
+  const unsigned char* in = bytes + 8;
+  const std::size_t n = size - 8, cut = 1 + bytes[0] % 64;
+  const Bytes stream(in, in + n);
   ComLineState state;
   state.line = SerialSettings{9600, 8, kParityNone, 0, kFlowNone, 0x11, 0x13, kRs232};
-  TelnetSession session(bytes[1] & 1);
-  read_telnet(&session, in, n, cut, &state);
-  std::vector<unsigned char> escaped(2 * n + 1);
-  TelnetSession reader(bytes[1] & 1);
-  if (read_telnet(&reader, escaped.data(), telnet_escape(in, n, escaped.data()), cut, &state) !=
-      std::vector<unsigned char>(in, in + n))
-    abort();
+  read_telnet(bytes[1] & 1, in, n, cut, &state);
+  Bytes escaped(2 * n + 1);
+  const std::size_t length = telnet_escape(in, n, escaped.data());
+  if (read_telnet(bytes[1] & 1, escaped.data(), length, cut, &state) != stream) abort();
 
-  Packing packing{1, bytes[2] | bytes[3] << 8, {static_cast<unsigned char>(bytes[4] % 3), bytes[5],
-                  bytes[6], 0}, bytes[7] | (bytes[1] & 0x0E) << 7};
+  const Packing packing{1, bytes[2] | bytes[3] << 8, {uint8_t(bytes[4] % 3), bytes[5], bytes[6], 0},
+                        bytes[7] | (bytes[1] & 0x0E) << 7};
   Packer packer;
   packer.set_rule(make_pack_rule(packing, state.line));
-  std::vector<unsigned char> out;
+  Bytes out;
   int64_t now = 0;
   for (std::size_t at = 0; at < n || packer.size() > 0; now += static_cast<int64_t>(cut)) {
-    at += packer.take(in + at, n - at < cut ? n - at : cut, now);
+    at += packer.take(in + at, std::min(n - at, cut), now);
     if (packer.complete() || packer.check_idle(at < n ? now : packer.due_at())) {
       if (packer.size() == 0 || packer.size() > packer.rule().max_bytes) abort();
       out.insert(out.end(), packer.data(), packer.data() + packer.size());
       packer.clear();
     }
   }
-  if (out != std::vector<unsigned char>(in, in + n)) abort();
+  if (out != stream) abort();
   return 0;
 }
