@@ -40,7 +40,8 @@ std::vector<Step> steps_of(const std::string& file) {
       steps.back().text += line.substr(indent) + "\n";
     } else {
       const std::size_t space = line.find(' ');
-      steps.push_back({n, line.substr(0, space), space == line.npos ? "" : line.substr(space + 1), "", {}});
+      steps.push_back(
+          {n, line.substr(0, space), space == line.npos ? "" : line.substr(space + 1), "", {}});
       words >> line;  // past the verb
     }
     for (std::string w; words >> w;) steps.back().words.push_back(w);
@@ -51,7 +52,8 @@ std::vector<Step> steps_of(const std::string& file) {
 std::string hex(const std::string& bytes) {
   static const char digits[] = "0123456789ABCDEF";
   std::string out;
-  for (unsigned char c : bytes) out += std::string(out.empty() ? "" : " ") + digits[c >> 4] + digits[c & 15];
+  for (unsigned char c : bytes)
+    out += std::string(out.empty() ? "" : " ") + digits[c >> 4] + digits[c & 15];
   return out;
 }
 
@@ -153,7 +155,9 @@ std::vector<std::string> scenario_files() {
 }
 
 INSTANTIATE_TEST_SUITE_P(Files, Scenario, testing::ValuesIn(scenario_files()),
-                         [](const auto& info) { return std::filesystem::path(info.param).stem().string(); });
+                         [](const auto& info) {
+                           return std::filesystem::path(info.param).stem().string();
+                         });
 GTEST_ALLOW_UNINSTANTIATED_PARAMETERIZED_TEST(Scenario);
 
 }  // namespace

@@ -30,10 +30,15 @@ std::vector<std::string> sim(const std::vector<std::string>& args) {
 }
 
 TEST(Simulator, RefusesToRunWithoutARootOfItsOwn) {
-  for (const std::vector<std::string>& args :
-       {std::vector<std::string>{}, {"--port", "4000"}, {"--root"}, {"--root", ""}, {"--root", "/"},
-        {"--root", "//"}, {"--root", "x", "--port", "0"}, {"--root", "x", "--port", "65536"},
-        {"--root", "x", "--bogus"}}) {
+  for (const std::vector<std::string>& args : {std::vector<std::string>{},
+                                               {"--port", "4000"},
+                                               {"--root"},
+                                               {"--root", ""},
+                                               {"--root", "/"},
+                                               {"--root", "//"},
+                                               {"--root", "x", "--port", "0"},
+                                               {"--root", "x", "--port", "65536"},
+                                               {"--root", "x", "--bogus"}}) {
     std::string out, err;
     const int status = run_to_end(sim(args), &out, &err);
     EXPECT_TRUE(WIFEXITED(status) && WEXITSTATUS(status) != 0) << args.size() << " args";
@@ -97,8 +102,10 @@ TEST_F(SimulatorTest, ClientThatStopsReadingIsDroppedAfterTheSendTimeOut) {
   std::string request;
   for (int i = 0; i < 146; ++i) request += frame(2, "\x01");
   fcntl(stuck.fd(), F_SETFL, O_NONBLOCK);
-  for (auto progress = steady_clock::now(); steady_clock::now() - progress < std::chrono::milliseconds(500);)
-    if (::send(stuck.fd(), request.data(), request.size(), MSG_NOSIGNAL) > 0) progress = steady_clock::now();
+  for (auto progress = steady_clock::now();
+       steady_clock::now() - progress < std::chrono::milliseconds(500);)
+    if (::send(stuck.fd(), request.data(), request.size(), MSG_NOSIGNAL) > 0)
+      progress = steady_clock::now();
   ASSERT_TRUE(next.connect(kLoopback));
   const auto waiting = steady_clock::now();
   EXPECT_EQ(next.read(2, 60000), kGreeting);  // 10 s per send that gives up, two at most
@@ -141,8 +148,11 @@ TEST_F(SimulatorTest, ForwarderLogsEachNoticeAndOnlyItsOwnQueueEndsWithTheSimula
       program_command("stationtool", {"--root", root(), "factory-initialize"});
   std::string line, out, err;
   for (const std::string& word : tool) line += word + " ";
-  EXPECT_EQ(std::system(("script -qec '" + line + "' /dev/null | grep -q"
-                         " 'factory-initialize: [0-9]* EEPROM bytes written'").c_str()), 0);
+  EXPECT_EQ(std::system(("script -qec '" + line +
+                         "' /dev/null | grep -q"
+                         " 'factory-initialize: [0-9]* EEPROM bytes written'")
+                            .c_str()),
+            0);
   EXPECT_EQ(run_to_end(tool, &out, &err), 0);
   EXPECT_EQ(err, "");
 }

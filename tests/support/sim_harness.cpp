@@ -319,8 +319,8 @@ bool SimulatorTest::start_simulator(const std::vector<std::string>& extra_args, 
 
 bool SimulatorTest::wait_for_text(const std::string& name, const std::string& text,
                                   int timeout_ms) {
-  return wait_until(
-      [&] { return read_file(root_file(name)).find(text) != std::string::npos; }, timeout_ms);
+  return wait_until([&] { return read_file(root_file(name)).find(text) != std::string::npos; },
+                    timeout_ms);
 }
 
 std::string SimulatorTest::section(const std::string& name) const {
