@@ -33,53 +33,53 @@ std::vector<Step> steps_of(const std::string& file) {
   std::istringstream in(file);
   std::string line;
   for (int n = 1; std::getline(in, line); ++n) {
-    const std::size_t indent = line.find_first_not_of(' ');
+    const std::size_t indent = line.find_first_not_of(' '), space = line.find(' ');
     if (indent == line.npos || line[0] == '#') continue;
     std::istringstream words(line);
-    if (indent > 0 && !steps.empty()) {
+    if (indent > 0 && !steps.empty())
       steps.back().text += line.substr(indent) + "\n";
-    } else {
-      const std::size_t space = line.find(' ');
-      steps.push_back(
-          {n, line.substr(0, space), space == line.npos ? "" : line.substr(space + 1), "", {}});
-      words >> line;  // past the verb
-    }
+    else if (words >> line)
+      steps.push_back({n, line, space == line.npos ? "" : words.str().substr(space + 1), "", {}});
     for (std::string w; words >> w;) steps.back().words.push_back(w);
   }
   return steps;
 }
 
 std::string hex(const std::string& bytes) {
-  static const char digits[] = "0123456789ABCDEF";
   std::string out;
   for (unsigned char c : bytes)
-    out += std::string(out.empty() ? "" : " ") + digits[c >> 4] + digits[c & 15];
+    out += std::string(out.empty() ? "" : " ") + "0123456789ABCDEF"[c >> 4] +
+           "0123456789ABCDEF"[c & 15];
   return out;
 }
 
-std::string lines(const std::vector<std::string>& words, std::size_t from) {
+std::string lines(const std::vector<std::string>& words, std::size_t from = 0) {
   std::string text;
   for (std::size_t i = from; i < words.size(); ++i) text += words[i] + "\n";
   return text;
 }
 
-class Scenario : public SimulatorTest, public testing::WithParamInterface<std::string> {
- protected:
-  std::string bytes(const std::string& text) {
-    std::string out, why;
-    EXPECT_TRUE(scenario_bytes(text, &out, &why)) << why;
-    return out;
-  }
+std::string bytes(const std::string& text) {
+  std::string out, why;
+  EXPECT_TRUE(scenario_bytes(text, &out, &why)) << why;
+  return out;
+}
 
-  void run(const Step& s) {
+class Scenario : public SimulatorTest, public testing::WithParamInterface<std::string> {};
+
+TEST_P(Scenario, PlaysAsWritten) {
+  std::unique_ptr<ControlClient> client;
+  std::map<std::string, std::string> marked;
+  const std::string image = root_file("dev/i2c-0"), ini_path = root_file("mnt/jffs2/station.ini");
+  for (const Step& s : steps_of(read_file(GetParam()))) {
+    SCOPED_TRACE(GetParam() + ":" + std::to_string(s.line) + ": " + s.verb + " " + s.rest);
     const std::string& v = s.verb;
     const std::string first = s.words.empty() ? "" : s.words[0];
     // The line after its first word; "stdout" is the simulator's output beside the root.
     const std::string after = s.rest.size() > first.size() ? s.rest.substr(first.size() + 1) : "";
     const std::string path = first == "stdout" ? "../sim.out" : first;
-    const std::string image = root_file("dev/i2c-0"), ini_path = root_file("mnt/jffs2/station.ini");
     if (v == "station.ini") {
-      write_file(ini_path, lines(s.words, 0));
+      write_file(ini_path, lines(s.words));
     } else if (v == "ini") {
       const std::string value = after.substr(std::min(after.size(), s.words.at(1).size() + 1));
       write_profile_string(first.c_str(), s.words[1].c_str(), value.c_str(), ini_path.c_str());
@@ -93,24 +93,24 @@ class Scenario : public SimulatorTest, public testing::WithParamInterface<std::s
       if (!sim_ || !sim_->running()) {
         ASSERT_TRUE(start_simulator());
       }
-      client_.reset();
-      client_ = greeted_client(first == "eth0"   ? kEth0Address
-                               : first == "eth1" ? kEth1Address
-                                                 : kLoopback);
+      client.reset();
+      client = greeted_client(first == "eth0"   ? kEth0Address
+                              : first == "eth1" ? kEth1Address
+                                                : kLoopback);
     } else if (v == "login") {
-      ASSERT_TRUE(client_->send(frame(0, s.rest.empty() ? kDefaultLogin : s.rest)));
-      EXPECT_EQ(client_->read(7), reply(0, "S"));
+      ASSERT_TRUE(client->send(frame(0, s.rest.empty() ? kDefaultLogin : s.rest)));
+      EXPECT_EQ(client->read(7), reply(0, "S"));
     } else if (v == "send") {
-      ASSERT_TRUE(client_->send(bytes(s.rest + " " + s.text)));
+      ASSERT_TRUE(client->send(bytes(s.rest + " " + s.text)));
     } else if (v == "expect") {
       const std::string want = bytes(s.rest + " " + s.text);
-      EXPECT_EQ(hex(client_->read(want.size())), hex(want));
+      EXPECT_EQ(hex(client->read(want.size())), hex(want));
     } else if (v == "silent") {
-      EXPECT_TRUE(client_->silent_for(300));
+      EXPECT_TRUE(client->silent_for(300));
     } else if (v == "taken") {
-      EXPECT_TRUE(client_->wait_taken());
+      EXPECT_TRUE(client->wait_taken());
     } else if (v == "stop") {
-      client_.reset();
+      client.reset();
       EXPECT_EQ(sim_->stop(SIGTERM), 0);
     } else if (v == "section") {
       EXPECT_EQ(section(first), lines(s.words, 1));
@@ -119,26 +119,15 @@ class Scenario : public SimulatorTest, public testing::WithParamInterface<std::s
     } else if (v == "lacks") {
       EXPECT_EQ(read_file(root_file(path)).find(after), std::string::npos) << after;
     } else if (v == "notices") {  // the forwarder's log holds these, and no more follow
-      if (!s.words.empty()) wait_for_text("var/log/forwarder.log", lines(s.words, 0));
+      if (!s.words.empty()) wait_for_text("var/log/forwarder.log", lines(s.words));
       usleep(200000);
-      EXPECT_EQ(read_file(root_file("var/log/forwarder.log")), lines(s.words, 0));
-    } else if (v == "mark") {
-      marked_[s.rest] = read_file(root_file(s.rest));
-    } else if (v == "same") {
-      EXPECT_EQ(read_file(root_file(s.rest)), marked_[s.rest]) << s.rest;
+      EXPECT_EQ(read_file(root_file("var/log/forwarder.log")), lines(s.words));
+    } else if (v == "mark" || v == "same") {
+      if (v == "mark") marked[s.rest] = read_file(root_file(s.rest));
+      EXPECT_EQ(read_file(root_file(s.rest)), marked[s.rest]) << s.rest;
     } else {
-      ADD_FAILURE() << "unknown step " << v;
+      FAIL() << "unknown step " << v;
     }
-  }
-
-  std::unique_ptr<ControlClient> client_;
-  std::map<std::string, std::string> marked_;
-};
-
-TEST_P(Scenario, PlaysAsWritten) {
-  for (const Step& step : steps_of(read_file(GetParam()))) {
-    SCOPED_TRACE(GetParam() + ":" + std::to_string(step.line) + ": " + step.verb + " " + step.rest);
-    run(step);
     if (HasFatalFailure()) return;
   }
 }
@@ -148,7 +137,7 @@ std::vector<std::string> scenario_files() {
   std::error_code ec;
   const char* source = std::getenv("STATION_SOURCE_DIR");
   for (const auto& entry : std::filesystem::directory_iterator(
-           std::string(source ? source : "/nonexistent") + "/tests/data/scenarios", ec))
+           std::string(source ? source : "") + "/tests/data/scenarios", ec))
     if (entry.path().extension() == ".scn") files.push_back(entry.path().string());
   std::sort(files.begin(), files.end());
   return files;

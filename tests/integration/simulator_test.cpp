@@ -25,22 +25,14 @@ void send_notice(int queue, const char* port) {
   ASSERT_EQ(msgsnd(queue, &notice, sizeof notice.text, 0), 0) << std::strerror(errno);
 }
 
-std::vector<std::string> sim(const std::vector<std::string>& args) {
-  return program_command("stationd-sim", args);
-}
-
 TEST(Simulator, RefusesToRunWithoutARootOfItsOwn) {
-  for (const std::vector<std::string>& args : {std::vector<std::string>{},
-                                               {"--port", "4000"},
-                                               {"--root"},
-                                               {"--root", ""},
-                                               {"--root", "/"},
-                                               {"--root", "//"},
-                                               {"--root", "x", "--port", "0"},
-                                               {"--root", "x", "--port", "65536"},
-                                               {"--root", "x", "--bogus"}}) {
+  // clang-format off
+  for (const std::vector<std::string>& args : {std::vector<std::string>{}, {"--port", "4000"},
+       {"--root"}, {"--root", ""}, {"--root", "/"}, {"--root", "//"}, {"--root", "x", "--port", "0"},
+       {"--root", "x", "--port", "65536"}, {"--root", "x", "--bogus"}}) {
+    // clang-format on
     std::string out, err;
-    const int status = run_to_end(sim(args), &out, &err);
+    const int status = run_to_end(program_command("stationd-sim", args), &out, &err);
     EXPECT_TRUE(WIFEXITED(status) && WEXITSTATUS(status) != 0) << args.size() << " args";
     EXPECT_EQ(out, "");
     EXPECT_NE(err, "");
@@ -81,7 +73,8 @@ TEST_F(SimulatorTest, KeepsItsImageServesOneClientAtATimeAndTakesItsDaemonWhenKi
   EXPECT_EQ(second.read(7), error_reply(97));
   // A second simulator on the port says so once and leaves the first one alone.
   std::string out, err;
-  const int status = run_to_end(sim({"--root", root(), "--port", "4000"}), &out, &err);
+  const int status =
+      run_to_end(program_command("stationd-sim", {"--root", root(), "--port", "4000"}), &out, &err);
   EXPECT_TRUE(WIFEXITED(status) && WEXITSTATUS(status) == 1);
   EXPECT_EQ(err, "stationd-sim: port 4000 is in use\n");
   EXPECT_EQ(sim_->stop(SIGKILL), SIGKILL);  // a plain wait status: killed by the signal

@@ -2,11 +2,9 @@
 
 #include <cctype>
 
-namespace {
+#include "support/sim_harness.h"
 
-std::string frame_of(int code, const std::string& data) {
-  return std::string("\xFF\xFA\x2C") + static_cast<char>(code) + data + "\xFF\xF0";
-}
+namespace {
 
 struct Reader {
   const std::string& t;
@@ -23,35 +21,21 @@ struct Reader {
     while (i < t.size() && std::isalnum(static_cast<unsigned char>(t[i]))) ++i;
     return t.substr(from, i - from);
   }
-  // FIRST or FIRST..LAST: decimal codes to 255.
-  bool codes(const std::string& first, int* from, int* to) {
-    std::string last = first;
-    if (t.compare(i, 2, "..") == 0) i += 2, last = word();
-    const auto number = [](const std::string& w, int* n) {
-      if (w.empty() || w.size() > 3 || w.find_first_not_of("0123456789") != std::string::npos)
-        return false;
-      return (*n = std::stoi(w)) <= 255;
-    };
-    return number(first, from) && number(last, to) && *from <= *to;
+  static bool number(const std::string& w, int* n, int max) {
+    return !w.empty() && w.size() <= 5 && w.find_first_not_of("0123456789") == w.npos &&
+           (*n = std::stoi(w)) <= max;
   }
 
   // Tokens up to the end, or (inside) up to the closing parenthesis.
   bool bytes(std::string* out, bool inside) {
-    for (;;) {
+    for (std::string one;; one.clear()) {
       while (is(' ')) ++i;
       if (i == t.size()) return !inside || fail("missing )");
       if (is(')')) return inside ? (++i, true) : fail("unexpected )");
-      std::string one;
       if (!token(&one)) return false;
-      if (is('*')) {
-        ++i;
-        const std::string n = word();
-        if (n.empty() || n.find_first_not_of("0123456789") != std::string::npos)
-          return fail("*N needs a count");
-        for (int k = std::stoi(n); k > 0; --k) *out += one;
-      } else {
-        *out += one;
-      }
+      int n = 1;
+      if (is('*') && (++i, !number(word(), &n, 99999))) return fail("*N needs a count");
+      while (n-- > 0) *out += one;
     }
   }
 
@@ -66,24 +50,20 @@ struct Reader {
     }
     const std::size_t start = i;
     const std::string w = word();
+    const bool error = w == "error" && is('(') && ++i;  // error(CODES), else CODES(BYTES)
+    std::string first = error ? word() : w, last = first, data;
+    if (t.compare(i, 2, "..") == 0) i += 2, last = word();
     int from = 0, to = 0;
-    if (w == "error" && is('(')) {
+    if (number(first, &from, 255) && number(last, &to, 255) && from <= to &&
+        is(error ? ')' : '(')) {
       ++i;
-      if (!codes(word(), &from, &to) || !is(')')) return fail("error(CODE) needs codes to 255");
-      ++i;
-      for (int c = from; c <= to; ++c) *out += frame_of(180, std::string(1, static_cast<char>(c)));
+      if (!error && !bytes(&data, true)) return false;
+      for (int c = from; c <= to; ++c) *out += error ? error_reply(c) : frame(c, data);
       return true;
     }
-    std::string data;
-    if (codes(w, &from, &to) && is('(')) {
-      ++i;
-      if (!bytes(&data, true)) return false;
-      for (int c = from; c <= to; ++c) *out += frame_of(c, data);
-      return true;
-    }
+    if (error) return fail("error(CODE) needs decimal codes to 255");
     i = start + w.size();
-    if (w.size() != 2 || !std::isxdigit(static_cast<unsigned char>(w[0])) ||
-        !std::isxdigit(static_cast<unsigned char>(w[1])))
+    if (w.size() != 2 || w.find_first_not_of("0123456789abcdefABCDEF") != w.npos)
       return fail("not a byte: " + w);
     out->push_back(static_cast<char>(std::stoi(w, nullptr, 16)));
     return true;

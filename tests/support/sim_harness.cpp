@@ -4,7 +4,6 @@
 #include <fcntl.h>
 #include <poll.h>
 #include <sched.h>
-#include <signal.h>
 #include <sys/file.h>
 #include <sys/prctl.h>
 #include <sys/stat.h>
@@ -35,13 +34,12 @@ long long now_ms() {
   return duration_cast<milliseconds>(steady_clock::now().time_since_epoch()).count();
 }
 
-// Polls every step_ms until done() or the time runs out.
 bool wait_until(const std::function<bool()>& done, int timeout_ms, int step_ms = 20) {
-  for (const long long deadline = now_ms() + timeout_ms;;) {
-    if (done()) return true;
+  for (const long long deadline = now_ms() + timeout_ms; !done();) {
     if (now_ms() > deadline) return false;
     std::this_thread::sleep_for(std::chrono::milliseconds(step_ms));
   }
+  return true;
 }
 
 // fork and exec, standard input from /dev/null and the outputs appended to the files.
@@ -51,11 +49,9 @@ pid_t spawn(const std::vector<std::string>& command, const std::string& out,
   for (const std::string& word : command) argv.push_back(const_cast<char*>(word.c_str()));
   argv.push_back(nullptr);
   std::fflush(nullptr);
-  const pid_t parent = getpid();
-  const pid_t pid = fork();
+  const pid_t parent = getpid(), pid = fork();
   if (pid != 0) return pid;
-  // A test process that is killed (a CTest time-out) takes its child with it.
-  prctl(PR_SET_PDEATHSIG, SIGTERM);
+  prctl(PR_SET_PDEATHSIG, SIGTERM);  // a test killed by a CTest time-out takes its child along
   if (getppid() != parent) _exit(125);
   const int o = open(out.c_str(), O_WRONLY | O_CREAT | O_APPEND, 0644);
   const int e = open(err.c_str(), O_WRONLY | O_CREAT | O_APPEND, 0644);
@@ -75,55 +71,46 @@ int wait_end(pid_t pid, int timeout_ms) {
   return -1;
 }
 
-// A row of this namespace's TCP socket table (ports, state, receive queue) that matches.
+// Whether a row of this namespace's TCP socket table (ports, state, receive queue) matches.
 bool tcp_row(const std::function<bool(unsigned, unsigned, unsigned, unsigned long)>& match) {
   std::ifstream in("/proc/net/tcp");
   std::string line;
   std::getline(in, line);  // heading
-  while (std::getline(in, line)) {
-    unsigned local = 0, remote = 0, state = 0;
-    unsigned long tx = 0, rx = 0;
+  unsigned local = 0, remote = 0, state = 0;
+  unsigned long tx = 0, rx = 0;
+  while (std::getline(in, line))
     if (std::sscanf(line.c_str(), " %*d: %*x:%x %*x:%x %x %lx:%lx", &local, &remote, &state, &tx,
                     &rx) == 5 &&
         match(local, remote, state, rx))
       return true;
-  }
   return false;
 }
 
 std::string build_fresh_root_template(std::string* why) {
   const std::string bin = env("STATION_BIN_DIR");
+  const std::string base = fs::path(bin).parent_path().string() + "/sim-fresh-root";
   struct stat st;
   if (bin.empty() || stat((bin + "/stationd-sim").c_str(), &st) != 0)
-    return (*why = "no simulator in STATION_BIN_DIR (" + bin + ")"), "";
-  const std::string identity = std::to_string(st.st_size) + " " +
-                               std::to_string(st.st_mtim.tv_sec) + "." +
-                               std::to_string(st.st_mtim.tv_nsec) + " " + std::to_string(st.st_ino);
-  const std::string base = fs::path(bin).parent_path().string() + "/sim-fresh-root";
+    return *why = "no simulator in STATION_BIN_DIR (" + bin + ")", "";
+  std::ostringstream id;  // the binary's identity: size, time, inode
+  id << st.st_size << ' ' << st.st_mtim.tv_sec << '.' << st.st_mtim.tv_nsec << ' ' << st.st_ino;
   // Shared by the tests CTest runs side by side: one builds, the others wait on the lock.
   const int lock = open((base + ".lock").c_str(), O_RDWR | O_CREAT, 0644);
-  if (lock < 0 || flock(lock, LOCK_EX) != 0) {
-    *why = base + ".lock: " + std::strerror(errno);
-    if (lock >= 0) close(lock);
-    return "";
-  }
-  std::string result = base;
-  if (read_file(base + ".stamp") != identity || !file_exists(base + "/dev/i2c-0")) {
+  if (lock < 0 || flock(lock, LOCK_EX) != 0) return *why = base + ".lock: " + strerror(errno), "";
+  if (read_file(base + ".stamp") != id.str() || !file_exists(base + "/dev/i2c-0")) {
     std::error_code ec;
     fs::remove(base + ".stamp", ec);
     fs::remove_all(base, ec);
     std::string out, err;
     const int status = run_to_end(
         program_command("stationd-sim", {"--root", base, "--prepare-only"}), &out, &err, 600000);
-    if (status != 0 || !file_exists(base + "/dev/i2c-0")) {
+    if (status == 0 && file_exists(base + "/dev/i2c-0"))
+      write_file(base + ".stamp", id.str());
+    else
       *why = "stationd-sim --prepare-only failed (status " + std::to_string(status) + "): " + err;
-      result = "";
-    } else {
-      write_file(base + ".stamp", identity);
-    }
   }
   close(lock);
-  return result;
+  return why->empty() ? base : "";
 }
 
 }  // namespace
@@ -145,9 +132,9 @@ std::vector<std::string> program_command(const std::string& program,
 }
 
 std::string fresh_root_template(std::string* why) {
-  static std::string failure = "no template";
+  static std::string failure;
   static const std::string cached = build_fresh_root_template(&failure);
-  *why = cached.empty() ? failure : "";
+  *why = failure;
   return cached;
 }
 
@@ -167,27 +154,16 @@ int run_to_end(const std::vector<std::string>& command, std::string* out, std::s
   return status;
 }
 
-Simulator::Simulator(std::string root, std::string output_dir)
-    : root_(std::move(root)),
-      out_path_(output_dir + "/sim.out"),
-      err_path_(output_dir + "/sim.err") {}
-
-Simulator::~Simulator() { stop(SIGTERM); }
-
 bool Simulator::start(const std::vector<std::string>& extra_args) {
   std::vector<std::string> args = {"--root", root_};
   args.insert(args.end(), extra_args.begin(), extra_args.end());
-  pid_ = spawn(program_command("stationd-sim", args), out_path_, err_path_);
+  pid_ = spawn(program_command("stationd-sim", args), out_, err_);
   status_ = -2;
   return pid_ > 0;
 }
 
 bool Simulator::running() {
-  if (pid_ <= 0 || status_ != -2) return false;
-  int status = 0;
-  if (waitpid(pid_, &status, WNOHANG) != pid_) return true;
-  status_ = status;
-  return false;
+  return pid_ > 0 && status_ == -2 && waitpid(pid_, &status_, WNOHANG) != pid_;
 }
 
 bool Simulator::wait_listening(uint16_t port, int timeout_ms) {
@@ -197,24 +173,16 @@ bool Simulator::wait_listening(uint16_t port, int timeout_ms) {
 }
 
 int Simulator::stop(int signal_number, int timeout_ms) {
-  if (pid_ <= 0) return -1;
-  if (status_ == -2) {
-    kill(pid_, signal_number);
+  if (pid_ > 0 && status_ == -2 && kill(pid_, signal_number) == 0)
     status_ = wait_end(pid_, timeout_ms);
-  }
-  return status_;
+  return pid_ > 0 ? status_ : -1;
 }
-
-std::string Simulator::out() const { return read_file(out_path_); }
-std::string Simulator::err() const { return read_file(err_path_); }
 
 bool ControlClient::connect(const char* address, uint16_t port, int receive_buffer) {
   close();
-  TcpOptions options;
+  TcpOptions options;  // no_delay: otherwise a small send waits for an ACK and joins the next
   options.timeout_ms = kWaitMs;
   options.receive_buffer = receive_buffer;
-  // Without it a small send waits for the ACK of the one before and joins the next.
-  options.no_delay = true;
   std::string why;
   fd_ = tcp_open(address, port, options, &why);
   sockaddr_in sin{};
@@ -250,23 +218,17 @@ bool ControlClient::silent_for(int ms) {
 
 bool ControlClient::closed_by_peer(int timeout_ms) {
   const long long deadline = now_ms() + timeout_ms;
-  for (std::vector<unsigned char> dropped; now_ms() < deadline; dropped.clear()) {
-    const TcpStatus status =
-        tcp_receive(fd_, &dropped, 4096, static_cast<int>(deadline - now_ms()));
-    if (status == TcpStatus::kTimedOut) return false;
-    if (status != TcpStatus::kOk) return true;  // end of file, reset or another failure
-  }
-  return false;
+  TcpStatus status = TcpStatus::kOk;
+  for (std::vector<unsigned char> dropped; status == TcpStatus::kOk && now_ms() < deadline;)
+    status = tcp_receive(fd_, &dropped, 4096, static_cast<int>(deadline - now_ms()));
+  return status == TcpStatus::kClosed || status == TcpStatus::kIoError;
 }
 
 bool ControlClient::wait_taken(int timeout_ms) {
-  return wait_until(
-      [&] {
-        return tcp_row([&](unsigned local, unsigned remote, unsigned state, unsigned long rx) {
-          return local == server_port_ && remote == local_port_ && state == 0x01 && rx == 0;
-        });
-      },
-      timeout_ms, 5);
+  const auto taken = [&](unsigned local, unsigned remote, unsigned state, unsigned long rx) {
+    return local == server_port_ && remote == local_port_ && state == 0x01 && rx == 0;
+  };
+  return wait_until([&] { return tcp_row(taken); }, timeout_ms, 5);
 }
 
 void ControlClient::close() {
@@ -274,17 +236,8 @@ void ControlClient::close() {
   fd_ = -1;
 }
 
-std::string frame(int code, const std::string& data) {
-  return std::string("\xFF\xFA\x2C") + static_cast<char>(code) + data + "\xFF\xF0";
-}
-
-std::string reply(int code, const std::string& payload) { return frame(code + 100, payload); }
-
-std::string error_reply(int code) { return frame(180, std::string(1, static_cast<char>(code))); }
-
 void SimulatorTest::SetUp() {
-  if (unshare(CLONE_NEWNET | CLONE_NEWIPC) != 0)
-    GTEST_SKIP() << "no private namespaces: " << std::strerror(errno);
+  if (unshare(CLONE_NEWNET | CLONE_NEWIPC) != 0) GTEST_SKIP() << "unshare: " << strerror(errno);
   // The PC's own card may be called eth0 too; these exist only in the new namespace.
   if (std::system("ip link set lo up && ip link add eth0 type veth peer name eth1 &&"
                   " ip addr add 10.77.0.1/24 dev eth0 && ip addr add 10.77.1.1/24 dev eth1 &&"
@@ -296,9 +249,8 @@ void SimulatorTest::SetUp() {
   dir_ = std::make_unique<TempDir>();
   root_ = dir_->file("root");
   ASSERT_TRUE(copy_tree(fresh, root_));
-  // Each test starts from empty logs.
   for (const char* log : {"programs.log", "messages", "alertd.log", "forwarder.log"})
-    fs::remove(root_ + "/var/log/" + log);
+    fs::remove(root_ + "/var/log/" + log);  // each test starts from empty logs
 }
 
 void SimulatorTest::TearDown() {
@@ -311,9 +263,7 @@ void SimulatorTest::TearDown() {
 bool SimulatorTest::start_simulator(const std::vector<std::string>& extra_args, uint16_t port) {
   sim_ = std::make_unique<Simulator>(root_, dir_->path());
   if (sim_->start(extra_args) && sim_->wait_listening(port)) return true;
-  ADD_FAILURE() << "the simulator does not listen on " << port << "\nstdout:\n"
-                << sim_->out() << "stderr:\n"
-                << sim_->err();
+  ADD_FAILURE() << "no simulator on " << port << "\n" << sim_->out() << sim_->err();
   return false;
 }
 
@@ -325,11 +275,10 @@ bool SimulatorTest::wait_for_text(const std::string& name, const std::string& te
 
 std::string SimulatorTest::section(const std::string& name) const {
   const std::string text = "\n" + ini(), header = "\n[" + name + "]\n";
-  std::size_t at = text.find(header);
+  const std::size_t at = text.find(header), end = text.find("\n[", at + header.size() - 1);
   if (at == std::string::npos) return "(no section " + name + ")";
-  at += header.size();
-  const std::size_t end = text.find("\n[", at - 1);
-  return text.substr(at, end == std::string::npos ? std::string::npos : end + 1 - at);
+  return text.substr(at + header.size(),
+                     end == std::string::npos ? end : end + 1 - at - header.size());
 }
 
 std::unique_ptr<ControlClient> SimulatorTest::greeted_client(const char* address, bool login) {
