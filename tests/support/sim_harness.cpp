@@ -42,7 +42,7 @@ bool wait_until(const std::function<bool()>& done, int timeout_ms, int step_ms =
   return true;
 }
 
-// fork and exec, standard input from /dev/null and the outputs appended to the files.
+// fork and exec; standard input /dev/null, the outputs appended to the files.
 pid_t spawn(const std::vector<std::string>& command, const std::string& out,
             const std::string& err) {
   std::vector<char*> argv;
@@ -86,33 +86,6 @@ bool tcp_row(const std::function<bool(unsigned, unsigned, unsigned, unsigned lon
   return false;
 }
 
-std::string build_fresh_root_template(std::string* why) {
-  const std::string bin = env("STATION_BIN_DIR");
-  const std::string base = fs::path(bin).parent_path().string() + "/sim-fresh-root";
-  struct stat st;
-  if (bin.empty() || stat((bin + "/stationd-sim").c_str(), &st) != 0)
-    return *why = "no simulator in STATION_BIN_DIR (" + bin + ")", "";
-  std::ostringstream id;  // the binary's identity: size, time, inode
-  id << st.st_size << ' ' << st.st_mtim.tv_sec << '.' << st.st_mtim.tv_nsec << ' ' << st.st_ino;
-  // Shared by the tests CTest runs side by side: one builds, the others wait on the lock.
-  const int lock = open((base + ".lock").c_str(), O_RDWR | O_CREAT, 0644);
-  if (lock < 0 || flock(lock, LOCK_EX) != 0) return *why = base + ".lock: " + strerror(errno), "";
-  if (read_file(base + ".stamp") != id.str() || !file_exists(base + "/dev/i2c-0")) {
-    std::error_code ec;
-    fs::remove(base + ".stamp", ec);
-    fs::remove_all(base, ec);
-    std::string out, err;
-    const int status = run_to_end(
-        program_command("stationd-sim", {"--root", base, "--prepare-only"}), &out, &err, 600000);
-    if (status == 0 && file_exists(base + "/dev/i2c-0"))
-      write_file(base + ".stamp", id.str());
-    else
-      *why = "stationd-sim --prepare-only failed (status " + std::to_string(status) + "): " + err;
-  }
-  close(lock);
-  return why->empty() ? base : "";
-}
-
 }  // namespace
 
 bool tcp_listening(uint16_t port) {
@@ -133,9 +106,33 @@ std::vector<std::string> program_command(const std::string& program,
 
 std::string fresh_root_template(std::string* why) {
   static std::string failure;
-  static const std::string cached = build_fresh_root_template(&failure);
+  static const std::string root = [&]() -> std::string {
+    const std::string bin = env("STATION_BIN_DIR");
+    const std::string base = fs::path(bin).parent_path().string() + "/sim-fresh-root";
+    struct stat st;
+    if (bin.empty() || stat((bin + "/stationd-sim").c_str(), &st) != 0)
+      return failure = "no simulator in STATION_BIN_DIR (" + bin + ")", "";
+    std::ostringstream id;  // the binary's identity: size, time, inode
+    id << st.st_size << ' ' << st.st_mtim.tv_sec << '.' << st.st_mtim.tv_nsec << ' ' << st.st_ino;
+    // Shared by the tests CTest runs side by side: one builds, the others wait on the lock.
+    const int lock = open((base + ".lock").c_str(), O_RDWR | O_CREAT, 0644);
+    if (lock < 0 || flock(lock, LOCK_EX) != 0) return failure = base + ": " + strerror(errno), "";
+    if (read_file(base + ".stamp") != id.str() || !file_exists(base + "/dev/i2c-0")) {
+      std::error_code ec;
+      fs::remove_all(base, ec);
+      std::string out, err;
+      const int status = run_to_end(
+          program_command("stationd-sim", {"--root", base, "--prepare-only"}), &out, &err, 600000);
+      if (status == 0 && file_exists(base + "/dev/i2c-0"))
+        write_file(base + ".stamp", id.str());
+      else
+        failure = "stationd-sim --prepare-only: status " + std::to_string(status) + "\n" + err;
+    }
+    close(lock);
+    return failure.empty() ? base : "";
+  }();
   *why = failure;
-  return cached;
+  return root;
 }
 
 bool copy_tree(const std::string& from, const std::string& to) {

@@ -19,7 +19,6 @@ inline constexpr char kEth1Address[] = "10.77.1.1";  // the namespace's veth pai
 inline constexpr char kLoopback[] = "127.0.0.1";
 inline constexpr int kWaitMs = 20000;  // for qemu-ppc and ASan; only failures wait this long
 
-// True while something listens on the TCP port in this namespace.
 bool tcp_listening(uint16_t port);
 // The emulator's words (STATION_EMULATOR), STATION_BIN_DIR/program, then args.
 std::vector<std::string> program_command(const std::string& program,
@@ -40,10 +39,8 @@ class Simulator {
   ~Simulator() { stop(SIGTERM); }  // SIGKILL after kWaitMs
   Simulator(const Simulator&) = delete;
   bool start(const std::vector<std::string>& extra_args = {});
-  // false when the simulator ended or the time ran out first.
   bool wait_listening(uint16_t port = kControlPort, int timeout_ms = 60000);
-  // Signals and reaps: the wait status, or -1 when it had to be killed.
-  int stop(int signal_number, int timeout_ms = kWaitMs);
+  int stop(int signal_number, int timeout_ms = kWaitMs);  // the wait status; -1: killed
   bool running();
   pid_t pid() const { return pid_; }
   std::string out() const { return read_file(out_); }  // standard output so far
@@ -61,8 +58,8 @@ class ControlClient {
   ControlClient() = default;
   ~ControlClient() { close(); }
   ControlClient(const ControlClient&) = delete;
-  // receive_buffer > 0 sets SO_RCVBUF before connecting.
-  bool connect(const char* address, uint16_t port = kControlPort, int receive_buffer = 0);
+  bool connect(const char* address, uint16_t port = kControlPort,
+               int receive_buffer = 0 /*SO_RCVBUF*/);
   bool send(const std::string& bytes);
   // Up to count bytes: fewer when the time runs out or the peer closes.
   std::string read(std::size_t count, int timeout_ms = kWaitMs);
@@ -99,11 +96,10 @@ class SimulatorTest : public testing::Test {
                        uint16_t port = kControlPort);
   const std::string& root() const { return root_; }
   std::string root_file(const std::string& name) const { return root_ + "/" + name; }
-  // Waits until the file under the root holds the text.
   bool wait_for_text(const std::string& name, const std::string& text, int timeout_ms = kWaitMs);
   std::string ini() const { return read_file(root_file("mnt/jffs2/station.ini")); }
   std::string section(const std::string& name) const;  // its lines, header excluded
-  // Connected and greeted; with login, also logged in.
+  // Connected and greeted, and with login logged in.
   std::unique_ptr<ControlClient> greeted_client(const char* address = kEth0Address,
                                                 bool login = false);
 
