@@ -23,9 +23,8 @@ std::string read_file(const std::string& path);
 void write_file(const std::string& path, const std::string& text);
 bool file_exists(const std::string& path);
 
-// Runs body in a forked child whose standard output goes to the parent: the exit status (-1
-// when it did not exit) and what it printed, then the text body returned. body may end the
-// child itself.
+// Runs body in a forked child (which it may end itself): the exit status (-1 when it did not
+// exit) and what the child printed to standard output, then the text body returned.
 struct ChildRun {
   int status;
   std::string out;
