@@ -6,7 +6,6 @@
 #include <sched.h>
 #include <sys/file.h>
 #include <sys/prctl.h>
-#include <sys/stat.h>
 #include <sys/wait.h>
 #include <unistd.h>
 
@@ -109,22 +108,19 @@ std::string fresh_root_template(std::string* why) {
   static const std::string root = [&]() -> std::string {
     const std::string bin = env("STATION_BIN_DIR");
     const std::string base = fs::path(bin).parent_path().string() + "/sim-fresh-root";
-    struct stat st;
-    if (bin.empty() || stat((bin + "/stationd-sim").c_str(), &st) != 0)
-      return failure = "no simulator in STATION_BIN_DIR (" + bin + ")", "";
-    std::ostringstream id;  // the binary's identity: size, time, inode
-    id << st.st_size << ' ' << st.st_mtim.tv_sec << '.' << st.st_mtim.tv_nsec << ' ' << st.st_ino;
+    std::error_code ec;  // the template is as new as the simulator that made it
+    const auto built = fs::last_write_time(bin + "/stationd-sim", ec).time_since_epoch().count();
+    if (bin.empty() || ec) return failure = "no simulator in STATION_BIN_DIR (" + bin + ")", "";
     // Shared by the tests CTest runs side by side: one builds, the others wait on the lock.
     const int lock = open((base + ".lock").c_str(), O_RDWR | O_CREAT, 0644);
     if (lock < 0 || flock(lock, LOCK_EX) != 0) return failure = base + ": " + strerror(errno), "";
-    if (read_file(base + ".stamp") != id.str() || !file_exists(base + "/dev/i2c-0")) {
-      std::error_code ec;
+    if (read_file(base + ".stamp") != std::to_string(built) || !file_exists(base + "/dev/i2c-0")) {
       fs::remove_all(base, ec);
       std::string out, err;
       const int status = run_to_end(
           program_command("stationd-sim", {"--root", base, "--prepare-only"}), &out, &err, 600000);
       if (status == 0 && file_exists(base + "/dev/i2c-0"))
-        write_file(base + ".stamp", id.str());
+        write_file(base + ".stamp", std::to_string(built));
       else
         failure = "stationd-sim --prepare-only: status " + std::to_string(status) + "\n" + err;
     }
