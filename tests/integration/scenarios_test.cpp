@@ -1,12 +1,5 @@
-// Plays each file of tests/data/scenarios against the real simulator: its own namespaces, a
-// fresh root, real TCP. A step a line; its block, the indented lines under it; # a comment.
-//   station.ini WORDS     the whole file, a line per word    ini SECTION KEY VALUE   one key
-//   poke OFFSET BYTES     into the EEPROM image              eeprom OFFSET BYTES     expected
-//   connect eth0|eth1|lo  greeted (the simulator starts)     login [TEXT]            stop
-//   send BYTES            expect BYTES                       silent / taken (all bytes read)
-//   section NAME WORDS    exactly, a line per word           notices [PORT...]       exactly
-//   has|lacks PATH TEXT   a file under the root or stdout    mark PATH / same PATH   unchanged
-// WORDS and BYTES go on in the block; has takes its block's lines too. BYTES: support/scenario.h.
+// Plays each file of tests/data/scenarios (steps: support/scenario.h) against the real
+// simulator: its own namespaces, a fresh root, real TCP.
 #include <unistd.h>
 
 #include <algorithm>

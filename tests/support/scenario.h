@@ -1,4 +1,14 @@
-// Bytes written as tokens, for scenario files and tests: two hex digits (FF), a quoted text
+// Scenario files: a session with the real daemon as reference data. A step a line; its block,
+// the indented lines under it; # a comment.
+//   station.ini WORDS     the whole file, a line per word    ini SECTION KEY VALUE   one key
+//   poke OFFSET BYTES     into the EEPROM image              eeprom OFFSET BYTES     expected
+//   connect eth0|eth1|lo  greeted (the simulator starts)     login [TEXT]            stop
+//   send BYTES            expect BYTES                       silent / taken (all bytes read)
+//   section NAME WORDS    exactly, a line per word           notices [PORT...]       exactly
+//   has|lacks PATH TEXT   a file under the root or stdout    mark PATH / same PATH   unchanged
+// WORDS and BYTES go on in the block; has takes its block's lines too.
+//
+// BYTES, for scenario files and tests, are tokens: two hex digits (FF), a quoted text
 // ("admin quillet", escapes \0 \n \" \\), a frame CODE(BYTES) with a decimal code (94(02) is
 // FF FA 2C 5E 02 FF F0), error(CODE) for the error reply naming a code, FIRST..LAST in place
 // of a code for one frame per code, and any token followed by *N for N copies.
