@@ -1,16 +1,12 @@
-// Plays each scenario file of tests/data/scenarios against the real simulator: its own
-// namespaces, a fresh root, real TCP. The files are the reference data; this is their player.
-#include <sched.h>
-#include <sys/mount.h>
-#include <sys/wait.h>
+// Plays each file of tests/data/scenarios (steps: support/scenario.h) against the real
+// simulator: its own namespaces, a fresh root, real TCP.
 #include <unistd.h>
 
-#include <cctype>
+#include <algorithm>
 #include <csignal>
-#include <cstring>
+#include <cstdlib>
 #include <filesystem>
 #include <map>
-#include <memory>
 #include <sstream>
 
 #include "storage/inifile.h"
@@ -19,187 +15,131 @@
 
 namespace {
 
-std::string joined(const std::vector<std::string>& lines) {
-  std::string text;
-  for (const std::string& line : lines) text += line + "\n";
-  return text;
+struct Step {
+  int line;
+  std::string verb, rest, text;    // rest: the line after the verb; text: the block's lines
+  std::vector<std::string> words;  // of the line after the verb and of the block
+};
+
+std::vector<Step> steps_of(const std::string& file) {
+  std::vector<Step> steps;
+  std::istringstream in(file);
+  std::string line;
+  for (int n = 1; std::getline(in, line); ++n) {
+    const std::size_t indent = line.find_first_not_of(' '), space = line.find(' ');
+    if (indent == line.npos || line[0] == '#') continue;
+    std::istringstream words(line);
+    if (indent > 0 && !steps.empty())
+      steps.back().text += line.substr(indent) + "\n";
+    else if (words >> line)
+      steps.push_back({n, line, space == line.npos ? "" : words.str().substr(space + 1), "", {}});
+    for (std::string w; words >> w;) steps.back().words.push_back(w);
+  }
+  return steps;
 }
 
 std::string hex(const std::string& bytes) {
-  std::ostringstream out;
-  for (unsigned char c : bytes) {
-    static const char digits[] = "0123456789ABCDEF";
-    out << (out.tellp() > 0 ? " " : "") << digits[c >> 4] << digits[c & 15];
-  }
-  return out.str();
+  std::string out;
+  for (unsigned char c : bytes)
+    out += std::string(out.empty() ? "" : " ") + "0123456789ABCDEF"[c >> 4] +
+           "0123456789ABCDEF"[c & 15];
+  return out;
 }
 
-// The words of a step after the first `skip`, then those of its block.
-std::vector<std::string> words_of(const ScenarioStep& step, std::size_t skip) {
-  std::vector<std::string> words(step.words.begin() + static_cast<long>(skip), step.words.end());
-  for (const std::string& line : step.block) {
-    std::istringstream in(line);
-    for (std::string w; in >> w;) words.push_back(w);
-  }
-  return words;
+std::string lines(const std::vector<std::string>& words, std::size_t from = 0) {
+  std::string text;
+  for (std::size_t i = from; i < words.size(); ++i) text += words[i] + "\n";
+  return text;
 }
 
-class Scenario : public SimulatorTest, public testing::WithParamInterface<std::string> {
- protected:
-  std::string ini_path() const { return root_file("mnt/jffs2/station.ini"); }
+std::string bytes(const std::string& text) {
+  std::string out, why;
+  EXPECT_TRUE(scenario_bytes(text, &out, &why)) << why;
+  return out;
+}
 
-  bool started() { return sim_ && sim_->running(); }
-
-  // The bytes of a step's line and of its block.
-  std::string bytes_of(const ScenarioStep& step) {
-    std::string text = step.rest, bytes, why;
-    for (const std::string& line : step.block) text += " " + line;
-    EXPECT_TRUE(scenario_bytes(text, &bytes, &why)) << why;
-    return bytes;
-  }
-
-  // The forwarder log holds exactly these lines, and nothing more follows for a moment.
-  void expect_notices(const ScenarioStep& step) {
-    std::string want;
-    for (const std::string& port : step.words) want += port + "\n";
-    if (!want.empty()) wait_for_text("var/log/forwarder.log", want);
-    usleep(200000);
-    EXPECT_EQ(read_file(root_file("var/log/forwarder.log")), want);
-  }
-
-  // $ROOT and $DIR in a command line: the device root and the test's folder.
-  std::string expand(std::string text) const {
-    for (const auto& [name, value] : {std::pair{"$ROOT", root()}, std::pair{"$DIR", dir_->path()}})
-      for (std::size_t at; (at = text.find(name)) != std::string::npos;)
-        text.replace(at, std::strlen(name), value);
-    return text;
-  }
-
-  void run(const ScenarioStep& step) {
-    const std::string& v = step.verb;
-    if (v == "sh") {  // a command of the test's own, in its namespaces; it must succeed
-      EXPECT_EQ(std::system(expand(step.rest).c_str()), 0) << step.rest;
-    } else if (v == "run") {  // a program of the system, to its end
-      std::vector<std::string> args;
-      for (std::size_t i = 1; i < step.words.size(); ++i) args.push_back(expand(step.words[i]));
-      status_ = run_to_end(program_command(step.words.at(0), args), &out_, &err_);
-    } else if (v == "status") {
-      EXPECT_TRUE(WIFEXITED(status_) && WEXITSTATUS(status_) == std::stoi(step.rest))
-          << "status " << status_ << "\nout:\n"
-          << out_ << "err:\n"
-          << err_;
-    } else if (v == "out" || v == "err") {  // the program's whole output, or a line of it
-      const std::string& got = v == "out" ? out_ : err_;
-      if (step.rest.empty())
-        EXPECT_EQ(got, expand(joined(step.block)));
-      else
-        EXPECT_NE(got.find(expand(step.rest)), std::string::npos) << got;
-    } else if (v == "file") {
-      std::filesystem::create_directories(
-          std::filesystem::path(root_file(step.rest)).parent_path());
-      write_file(root_file(step.rest), joined(step.block));
-    } else if (v == "ini") {
-      ASSERT_GE(step.words.size(), 2u);
-      const std::size_t value_at = step.rest.find(step.words[1]) + step.words[1].size() + 1;
-      const std::string value = value_at < step.rest.size() ? step.rest.substr(value_at) : "";
-      write_profile_string(step.words[0].c_str(), step.words[1].c_str(), value.c_str(),
-                           ini_path().c_str());
-    } else if (v == "start") {
-      ASSERT_TRUE(start_simulator(step.words));
-    } else if (v == "connect") {
-      if (!started()) {
-        ASSERT_TRUE(start_simulator());
-      }
-      client_.reset();
-      const std::string& where = step.words.at(0);
-      client_ = greeted_client(where == "eth0"   ? kEth0Address
-                               : where == "eth1" ? kEth1Address
-                                                 : kLoopback);
-    } else if (v == "login") {
-      const std::string text = step.rest.empty() ? kDefaultLogin : step.rest;
-      ASSERT_TRUE(client_->send(frame(0, text)));
-      EXPECT_EQ(client_->read(7), reply(0, "S"));
-    } else if (v == "send") {
-      ASSERT_TRUE(client_->send(bytes_of(step)));
-    } else if (v == "expect") {
-      const std::string want = bytes_of(step);
-      EXPECT_EQ(hex(client_->read(want.size())), hex(want));
-    } else if (v == "silent") {
-      EXPECT_TRUE(client_->silent_for(300));
-    } else if (v == "closed") {
-      EXPECT_TRUE(client_->closed_by_peer());
-    } else if (v == "station.ini") {  // one line of the file per word, block included
-      write_file(ini_path(), joined(words_of(step, 0)));
-    } else if (v == "section") {  // one line of the section per word after its name
-      EXPECT_EQ(section(step.words.at(0)), joined(words_of(step, 1)));
-    } else if (v == "stdout") {
-      const std::string want = joined(step.block);
-      for (int waited = 0; waited < kWaitMs && sim_->out().find(want) == std::string::npos;
-           waited += 20)
-        usleep(20000);
-      EXPECT_NE(sim_->out().find(want), std::string::npos) << "standard output:\n" << sim_->out();
-    } else if (v == "has") {
-      const std::string text = step.rest.substr(step.words.at(0).size() + 1);
-      EXPECT_TRUE(wait_for_text(step.words[0], text)) << read_file(root_file(step.words[0]));
-    } else if (v == "lacks") {  // PATH "stdout": the daemon's standard output so far
-      const std::string text = step.rest.substr(step.words.at(0).size() + 1);
-      const std::string where =
-          step.words[0] == "stdout" ? sim_->out() : read_file(root_file(step.words[0]));
-      EXPECT_EQ(where.find(text), std::string::npos) << text;
-    } else if (v == "taken") {
-      EXPECT_TRUE(client_->wait_taken());
-    } else if (v == "notices") {
-      expect_notices(step);
-    } else if (v == "poke") {  // writes bytes into the EEPROM image before the start
-      const std::string bytes =
-          bytes_of({0, "", step.rest.substr(step.words.at(0).size()), {}, {}});
-      std::string image = read_file(root_file("dev/i2c-0"));
-      image.replace(std::stoul(step.words[0]), bytes.size(), bytes);
-      write_file(root_file("dev/i2c-0"), image);
-    } else if (v == "eeprom") {
-      const std::string want = bytes_of({0, "", step.rest.substr(step.words.at(0).size()), {}, {}});
-      const std::string image = read_file(root_file("dev/i2c-0"));
-      EXPECT_EQ(hex(image.substr(std::stoul(step.words[0]), want.size())), hex(want));
-    } else if (v == "mark") {
-      marked_[step.rest] = read_file(root_file(step.rest));
-    } else if (v == "same") {
-      EXPECT_EQ(read_file(root_file(step.rest)), marked_[step.rest]) << step.rest;
-    } else if (v == "stop") {
-      client_.reset();
-      EXPECT_EQ(sim_->stop(SIGTERM), 0);
-    } else {
-      ADD_FAILURE() << "unknown step " << v;
-    }
-  }
-
-  std::unique_ptr<ControlClient> client_;
-  std::map<std::string, std::string> marked_;
-  int status_ = -1;
-  std::string out_, err_;
-};
+class Scenario : public SimulatorTest, public testing::WithParamInterface<std::string> {};
 
 TEST_P(Scenario, PlaysAsWritten) {
-  // Mounts a scenario makes are its own, and go with its process.
-  ASSERT_EQ(unshare(CLONE_NEWNS), 0);
-  ASSERT_EQ(mount(nullptr, "/", nullptr, MS_REC | MS_PRIVATE, nullptr), 0);
-  std::vector<ScenarioStep> steps;
-  std::string error;
-  ASSERT_TRUE(parse_scenario(read_file(GetParam()), &steps, &error)) << GetParam() << ": " << error;
-  for (const ScenarioStep& step : steps) {
-    SCOPED_TRACE(GetParam() + ":" + std::to_string(step.line) + ": " + step.verb + " " + step.rest);
-    run(step);
+  std::unique_ptr<ControlClient> client;
+  std::map<std::string, std::string> marked;
+  const std::string image = root_file("dev/i2c-0"), ini_path = root_file("mnt/jffs2/station.ini");
+  for (const Step& s : steps_of(read_file(GetParam()))) {
+    SCOPED_TRACE(GetParam() + ":" + std::to_string(s.line) + ": " + s.verb + " " + s.rest);
+    const std::string& v = s.verb;
+    const std::string first = s.words.empty() ? "" : s.words[0];
+    // The line after its first word; "stdout" is the simulator's output beside the root.
+    const std::string after = s.rest.size() > first.size() ? s.rest.substr(first.size() + 1) : "";
+    const std::string path = first == "stdout" ? "../sim.out" : first;
+    if (v == "station.ini") {
+      write_file(ini_path, lines(s.words));
+    } else if (v == "ini") {
+      const std::string value = after.substr(std::min(after.size(), s.words.at(1).size() + 1));
+      write_profile_string(first.c_str(), s.words[1].c_str(), value.c_str(), ini_path.c_str());
+    } else if (v == "poke") {
+      std::string was = read_file(image), b = bytes(after);
+      write_file(image, was.replace(std::stoul(first), b.size(), b));
+    } else if (v == "eeprom") {
+      const std::string want = bytes(after);
+      EXPECT_EQ(hex(read_file(image).substr(std::stoul(first), want.size())), hex(want));
+    } else if (v == "connect") {
+      if (!sim_ || !sim_->running()) {
+        ASSERT_TRUE(start_simulator());
+      }
+      client.reset();
+      client = greeted_client(first == "eth0"   ? kEth0Address
+                              : first == "eth1" ? kEth1Address
+                                                : kLoopback);
+    } else if (v == "login") {
+      ASSERT_TRUE(client->send(frame(0, s.rest.empty() ? kDefaultLogin : s.rest)));
+      EXPECT_EQ(client->read(7), reply(0, "S"));
+    } else if (v == "send") {
+      ASSERT_TRUE(client->send(bytes(s.rest + " " + s.text)));
+    } else if (v == "expect") {
+      const std::string want = bytes(s.rest + " " + s.text);
+      EXPECT_EQ(hex(client->read(want.size())), hex(want));
+    } else if (v == "silent") {
+      EXPECT_TRUE(client->silent_for(300));
+    } else if (v == "taken") {
+      EXPECT_TRUE(client->wait_taken());
+    } else if (v == "stop") {
+      client.reset();
+      EXPECT_EQ(sim_->stop(SIGTERM), 0);
+    } else if (v == "section") {
+      EXPECT_EQ(section(first), lines(s.words, 1));
+    } else if (v == "has") {
+      EXPECT_TRUE(wait_for_text(path, after + s.text)) << read_file(root_file(path));
+    } else if (v == "lacks") {
+      EXPECT_EQ(read_file(root_file(path)).find(after), std::string::npos) << after;
+    } else if (v == "notices") {  // the forwarder's log holds these, and no more follow
+      if (!s.words.empty()) wait_for_text("var/log/forwarder.log", lines(s.words));
+      usleep(200000);
+      EXPECT_EQ(read_file(root_file("var/log/forwarder.log")), lines(s.words));
+    } else if (v == "mark" || v == "same") {
+      if (v == "mark") marked[s.rest] = read_file(root_file(s.rest));
+      EXPECT_EQ(read_file(root_file(s.rest)), marked[s.rest]) << s.rest;
+    } else {
+      FAIL() << "unknown step " << v;
+    }
     if (HasFatalFailure()) return;
   }
 }
 
-std::string name_of(const testing::TestParamInfo<std::string>& info) {
-  std::string name = std::filesystem::path(info.param).stem().string();
-  for (char& c : name)
-    if (!std::isalnum(static_cast<unsigned char>(c))) c = '_';
-  return name;
+std::vector<std::string> scenario_files() {
+  std::vector<std::string> files;
+  std::error_code ec;
+  const char* source = std::getenv("STATION_SOURCE_DIR");
+  for (const auto& entry : std::filesystem::directory_iterator(
+           std::string(source ? source : "") + "/tests/data/scenarios", ec))
+    if (entry.path().extension() == ".scn") files.push_back(entry.path().string());
+  std::sort(files.begin(), files.end());
+  return files;
 }
 
-INSTANTIATE_TEST_SUITE_P(Files, Scenario, testing::ValuesIn(scenario_files()), name_of);
+INSTANTIATE_TEST_SUITE_P(Files, Scenario, testing::ValuesIn(scenario_files()),
+                         [](const auto& info) {
+                           return std::filesystem::path(info.param).stem().string();
+                         });
 GTEST_ALLOW_UNINSTANTIATED_PARAMETERIZED_TEST(Scenario);
 
 }  // namespace

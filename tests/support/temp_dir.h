@@ -1,5 +1,5 @@
-// A scratch folder for one test, removed with everything in it when the test ends; whole-file
-// helpers for expectations on real files; a child process for what a test must not do itself.
+// A scratch folder removed with its contents at the end of the test, whole-file helpers, and
+// a child process for what a test must not do itself.
 #pragma once
 
 #include <functional>
@@ -13,8 +13,7 @@ class TempDir {
   TempDir& operator=(const TempDir&) = delete;
 
   const std::string& path() const { return path_; }
-  // path() + "/" + name
-  std::string file(const std::string& name) const;
+  std::string file(const std::string& name) const { return path_ + "/" + name; }
 
  private:
   std::string path_;
@@ -24,9 +23,8 @@ std::string read_file(const std::string& path);
 void write_file(const std::string& path, const std::string& text);
 bool file_exists(const std::string& path);
 
-// Runs body in a forked child whose standard output goes to the parent: the child's exit
-// status (-1 when it did not exit) and what it printed, followed by the text body returned.
-// body may end the child itself (with its own status, or through the routine under test).
+// Runs body in a forked child (which it may end itself): the exit status (-1 when it did not
+// exit) and what the child printed to standard output, then the text body returned.
 struct ChildRun {
   int status;
   std::string out;
