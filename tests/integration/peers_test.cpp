@@ -106,7 +106,7 @@ TEST_F(PeersTest, AlertsReachRealReceiversInTheNamespaceAndNoOneOutsideIt) {
 
   // Without --peers the recording-only stand-ins are back.
   ASSERT_EQ(sim_->stop(SIGTERM), 0);
-  EXPECT_EQ(run_simulator_to_end({"--root", root(), "--prepare-only"}, &out, &err), 0) << err;
+  EXPECT_EQ(run_to_end(program_command("stationd-sim", {"--root", root(), "--prepare-only"}), &out, &err), 0) << err;
   EXPECT_EQ(read_file(root_file("bin/snmptrap")).find("--peers"), std::string::npos);
   EXPECT_EQ(read_file(root_file("usr/sbin/mail")).find("--peers"), std::string::npos);
 }
