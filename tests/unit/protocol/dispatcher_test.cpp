@@ -1,20 +1,17 @@
 // What the protocol promises each code on a logged-in connection, written from its own
-// description and not from the command table: the requests refused with the error reply and
-// the byte that reply names, one accepted request, the reply frames it earns and the data
-// bytes of the first. The dispatcher must keep each promise, and the client, which waits for
-// replies by the table, must expect as many frames. Sessions are the scenario files' business.
+// description and not from the command table; the client must expect as many replies.
+#include "protocol/dispatcher.h"
+
 #include <gtest/gtest.h>
 #include <sched.h>
-#include <sys/msg.h>
 
-#include <algorithm>
 #include <cstring>
 #include <filesystem>
 #include <sstream>
+#include <tuple>
 
 #include "client/control_client.h"
 #include "platform/root.h"
-#include "protocol/dispatcher.h"
 #include "service/session.h"
 #include "support/fake_i2c.h"
 #include "support/scenario.h"
@@ -22,137 +19,79 @@
 
 namespace {
 
-std::string bytes(const std::string& tokens) {
-  std::string out, why;
-  EXPECT_TRUE(scenario_bytes(tokens, &out, &why)) << tokens << ": " << why;
-  return out;
-}
-
-const unsigned char* data_of(const std::string& s) {
-  return reinterpret_cast<const unsigned char*>(s.data());
-}
-
-struct Promise {
-  int code;
-  const char* refused;  // refused requests' data, "|" between them ("|" alone: no data)
-  int error_byte;
-  const char* accepted;
-  int frames;  // -1: the dispatcher stops at the code
-  std::size_t first_bytes;
-};
-
+// Code, refused requests' data ("|" between them, "|" alone: no data), the byte their error
+// reply names, an accepted request and its reply frames: how many, the first's code and data
+// bytes ("stop": the dispatcher stops at the code).
 // clang-format off
-const Promise kPromises[] = {
-    {0,   "",                              0,  "\"secret\"",  1,  1},
-    {1,   "|00 00 25|00 00 25 80 00",      1,  "00 00 25 80", 1,  4},
-    {2,   "|08 08",                        2,  "08",          1,  1},
-    {3,   "|03 03",                        3,  "03",          1,  1},
-    {4,   "|01 01",                        4,  "01",          1,  1},
-    {5,   "|01 01",                        5,  "01",          1,  1},
-    {76,  "|01|01 00*8|01 00*10",          76, "00",          1,  10},
-    {77,  "|01|01 00*8|01 00*10",          98, "00 01 01",    1,  10},
-    {78,  "|05 05",                        78, "05",          1,  1},
-    {79,  "|01 01",                        79, "01",          1,  1},
-    {85,  "|01 01",                        85, "01",          1,  1},
-    {88,  "|04 00|00*4|00*6",              88, "04",          1,  5},
-    {89,  "|",                             89, "00",          1,  2},
-    {90,  "|01 01",                        90, "01",          1,  1},
-    {91,  "|00 00",                        91, "00",          1,  1},
-    {92,  "|00 00|00*13|03*90",            92, "00",          1,  13},
-    {92,  nullptr,                         0,  "08",          0,  0},
-    {93,  "00",                            93, "",            1,  2},
-    {94,  "|01 01",                        94, "00",          1,  1},
-    {96,  "00",                            96, "",            15, 4},
-    {97,  nullptr,                         0,  "01 02 03",    0,  0},
-    {98,  nullptr,                         0,  "",            0,  0},
-    {99,  "|01 01",                        99, "01",          1,  1},
-    {50,  nullptr,                         0,  "",            -1, 0},
-    {80,  nullptr,                         0,  "00",          -1, 0},
-    {95,  nullptr,                         0,  "",            -1, 0},
-    {196, nullptr,                         0,  "",            -1, 0},
-};
+const std::tuple<int, const char*, int, const char*, const char*> kPromises[] = {
+    {0, "", 0, "\"secret\"", "1 100/1"},
+    {1, "|00 00 25|00 00 25 80 00", 1, "00 00 25 80", "1 101/4"}, {2, "|08 08", 2, "08", "1 102/1"},
+    {3, "|03 03", 3, "03", "1 103/1"}, {4, "|01 01", 4, "01", "1 104/1"},
+    {5, "|01 01", 5, "01", "1 105/1"}, {76, "|01|01 00*8|01 00*10", 76, "00", "1 176/10"},
+    {77, "|01|01 00*8|01 00*10", 98, "00 01 01", "1 177/10"}, {78, "|05 05", 78, "05", "1 178/1"},
+    {79, "|01 01", 79, "01", "1 179/1"}, {85, "|01 01", 85, "01", "1 185/1"},
+    {88, "|04 00|00*4|00*6", 88, "04", "1 188/5"}, {89, "|", 89, "00", "1 189/2"},
+    {90, "|01 01", 90, "01", "1 190/1"}, {91, "|00 00", 91, "00", "1 191/1"},
+    {92, "|00 00|00*13|03*90", 92, "00", "1 192/13"}, {92, nullptr, 0, "08", "0"},
+    {93, "00", 93, "", "1 193/2"}, {94, "|01 01", 94, "00", "1 194/1"},
+    {96, "00", 96, "", "15 101/4"}, {97, nullptr, 0, "01 02 03", "0"}, {98, nullptr, 0, "", "0"},
+    {99, "|01 01", 99, "01", "1 199/1"}, {50, nullptr, 0, "", "stop"},
+    {80, nullptr, 0, "00", "stop"}, {95, nullptr, 0, "", "stop"}, {196, nullptr, 0, "", "stop"},
+    {92, nullptr, 0, "04 5A*25 41", "1 192/0"}};
 // clang-format on
 
-// A root with station.ini and var/log, the fake EEPROM holding the password "secret", and
-// queue 1234 in an IPC namespace of this test process alone.
-class Dispatcher : public ::testing::Test {
- protected:
-  void SetUp() override {
-    static const bool private_ipc = unshare(CLONE_NEWIPC) == 0;
-    if (!private_ipc) GTEST_SKIP() << "no IPC namespace of our own (needs root)";
-    for (const char* dir : {"/mnt/jffs2", "/tmp", "/var/log"})
-      std::filesystem::create_directories(root_.path() + dir);
-    write_file(root_.file("mnt/jffs2/station.ini"), "[COM1]\n");
-    ASSERT_EQ(set_root(root_.path().c_str()), 0);
-    i2c_.chip.fill(0);
-    std::memcpy(i2c_.chip.data() + 76, "secret", 6);  // eePassword
-    set_session_context(&table_, 2, &identity_);
-    set_current_port(1);
-    queue_ = msgget(kChangeNoticeKey, IPC_CREAT | 0600);
-  }
-  void TearDown() override {
-    if (queue_ >= 0) msgctl(queue_, IPC_RMID, nullptr);
-    set_root(nullptr);
-  }
-  // The answer to one frame on a logged-in connection, read with the client's parser.
-  std::vector<ReplyFrame> answer(int code, const std::string& data, int* result) {
-    const std::string request = bytes(std::to_string(code) + "(" + data + ")");
-    unsigned char out[kAnswerBufferSize];
-    int length = 0, logged_in = 1;
-    *result = dispatch_commands(data_of(request), static_cast<int>(request.size()), 1, &logged_in,
-                                out, sizeof out, &length);
-    std::vector<ReplyFrame> frames;
-    for (int at = 0, used = 0; at < length; at += used) {
-      ReplyFrame f;
-      used = take_reply_frame(out + at, length - at, true, &f);
-      if (used <= 0) break;
-      frames.push_back(f);
-    }
-    return frames;
-  }
-
-  TempDir root_;
-  FakeI2c i2c_;
-  PortTable table_{};
-  SnmpIdentity identity_{};
-  int queue_ = -1;
-};
-
-TEST_F(Dispatcher, EachCodeKeepsItsLengthsErrorByteAndReplies) {
-  testing::internal::CaptureStdout();
-  for (const Promise& p : kPromises) {
-    std::istringstream refused(p.refused ? p.refused : "");
-    for (std::string data; p.refused && std::getline(refused, data, '|');) {
-      int result = 0;
-      const auto frames = answer(p.code, data, &result);
-      ASSERT_EQ(frames.size(), 1u) << p.code << "(" << data << ")";
-      EXPECT_EQ(frames[0].code, 180) << p.code << "(" << data << ")";
-      EXPECT_EQ(frames[0].data, std::vector<unsigned char>{static_cast<unsigned char>(p.error_byte)});
-      const std::string raw = bytes(data);
-      EXPECT_EQ(reply_frames(p.code, data_of(raw), static_cast<int>(raw.size())), 1) << p.code;
-    }
-    int result = 0;
-    const auto frames = answer(p.code, p.accepted, &result);
-    const std::string raw = bytes(p.accepted);
-    EXPECT_EQ(reply_frames(p.code, data_of(raw), static_cast<int>(raw.size())), p.frames) << p.code;
-    EXPECT_EQ(result, p.frames < 0 ? -1 : 0) << p.code;
-    ASSERT_EQ(static_cast<int>(frames.size()), std::max(p.frames, 0)) << p.code;
-    if (frames.empty()) continue;
-    EXPECT_EQ(frames[0].code, (p.code == 96 ? 1 : p.code) + 100) << p.code;
-    EXPECT_EQ(frames[0].data.size(), p.first_bytes) << p.code;
-  }
-  testing::internal::GetCapturedStdout();
+// "frames first-code/data-bytes[/error byte]" or "stop" for one frame on a logged-in connection;
+// the client must expect as many frames.
+std::string answer(int code, const std::string& data) {
+  std::string request, why;
+  EXPECT_TRUE(scenario_bytes(std::to_string(code) + "(" + data + ")", &request, &why)) << why;
+  const auto* bytes = reinterpret_cast<const unsigned char*>(request.data());
+  unsigned char out[kAnswerBufferSize];
+  int length = 0, logged_in = 1, frames = 0;
+  const int result = dispatch_commands(bytes, static_cast<int>(request.size()), 1, &logged_in, out,
+                                       sizeof out, &length);
+  ReplyFrame f, first;
+  for (int at = 0, used;
+       at < length && (used = take_reply_frame(out + at, length - at, true, &f)) > 0; at += used)
+    if (frames++ == 0) first = f;
+  EXPECT_EQ(reply_frames(code, bytes + 4, static_cast<int>(request.size()) - 6),
+            result < 0 ? -1 : frames)
+      << code << "(" << data << ")";
+  if (result < 0 || !frames) return result < 0 ? "stop" : "0";
+  return std::to_string(frames) + " " + std::to_string(first.code) + "/" +
+         std::to_string(first.data.size()) +
+         (first.code == 180 ? "/" + std::to_string(first.data.at(0)) : "");
 }
 
-// Link mode 4 has no word in station.ini and no layout in the reply: the port's record alone
-// keeps its 26 bytes.
-TEST_F(Dispatcher, LinkMode4KeepsItsBytesInThePortRecord) {
+// In a root with station.ini and the fake EEPROM holding the password "secret"; the change
+// notices go to an IPC namespace of this process alone.
+TEST(Dispatcher, EachCodeKeepsItsLengthsErrorByteAndReplies) {
+  if (unshare(CLONE_NEWIPC) != 0) GTEST_SKIP() << "no IPC namespace of our own (needs root)";
+  TempDir root;
+  FakeI2c i2c;
+  PortTable table{};
+  SnmpIdentity identity{};
+  for (const char* dir : {"mnt/jffs2", "tmp", "var/log"})
+    std::filesystem::create_directories(root.file(dir));
+  write_file(root.file("mnt/jffs2/station.ini"), "[COM1]\n");
+  ASSERT_EQ(set_root(root.path().c_str()), 0);
+  i2c.chip.fill(0);
+  std::memcpy(i2c.chip.data() + 76, "secret", 6);  // eePassword
+  set_session_context(&table, 2, &identity);
+  set_current_port(1);
   testing::internal::CaptureStdout();
-  int result = 0;
-  EXPECT_EQ(answer(92, "04 5A*25 41", &result).size(), 1u);
+  for (const auto& [code, refused, error_byte, accepted, replies] : kPromises) {
+    std::istringstream each(refused ? refused : "");
+    for (std::string data; refused && std::getline(each, data, '|');)
+      EXPECT_EQ(answer(code, data), "1 180/1/" + std::to_string(error_byte))
+          << code << "(" << data << ")";
+    EXPECT_EQ(answer(code, accepted), replies) << code << "(" << accepted << ")";
+  }
   testing::internal::GetCapturedStdout();
-  const unsigned char* kept = table_.records[0].settings.mode4_settings;
+  // Link mode 4 has no word in station.ini and no reply layout: the port's record keeps it.
+  const unsigned char* kept = table.records[0].settings.mode4_settings;
   EXPECT_EQ(std::string(kept, kept + 26), std::string(25, 'Z') + "A");
+  set_root(nullptr);
 }
 
 }  // namespace
