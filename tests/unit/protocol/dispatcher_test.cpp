@@ -6,11 +6,11 @@
 #include <sched.h>
 
 #include <cstring>
-#include <filesystem>
 #include <sstream>
 #include <tuple>
 
 #include "client/control_client.h"
+#include "platform/device_root.h"
 #include "platform/root.h"
 #include "service/session.h"
 #include "support/fake_i2c.h"
@@ -40,8 +40,7 @@ const std::tuple<int, const char*, int, const char*, const char*> kPromises[] = 
     {92, nullptr, 0, "04 5A*25 41", "1 192/0"}};
 // clang-format on
 
-// "frames first-code/data-bytes[/error byte]" or "stop" for one frame on a logged-in connection;
-// the client must expect as many frames.
+// "frames first-code/data-bytes[/error byte]", or "stop", for one frame on a logged-in connection.
 std::string answer(int code, const std::string& data) {
   std::string request, why;
   EXPECT_TRUE(scenario_bytes(std::to_string(code) + "(" + data + ")", &request, &why)) << why;
@@ -71,10 +70,8 @@ TEST(Dispatcher, EachCodeKeepsItsLengthsErrorByteAndReplies) {
   FakeI2c i2c;
   PortTable table{};
   SnmpIdentity identity{};
-  for (const char* dir : {"mnt/jffs2", "tmp", "var/log"})
-    std::filesystem::create_directories(root.file(dir));
+  ASSERT_EQ(prepare_device_root(root.path().c_str()), 0);
   write_file(root.file("mnt/jffs2/station.ini"), "[COM1]\n");
-  ASSERT_EQ(set_root(root.path().c_str()), 0);
   i2c.chip.fill(0);
   std::memcpy(i2c.chip.data() + 76, "secret", 6);  // eePassword
   set_session_context(&table, 2, &identity);
