@@ -1,5 +1,6 @@
-// The control service's sockets on loopback, and in a network namespace for the interface
-// lookups. (Clients that fail the running daemon are the misbehaving-clients group's.)
+// The control service's sockets in a network namespace of the test's own (the PC's eth0 is
+// never asked): a veth pair eth0/eth1 with addresses, and eth2, down and without address.
+// (Clients that fail the running daemon are the misbehaving-clients group's.)
 #include "service/tcp_socket.h"
 
 #include <arpa/inet.h>
@@ -13,7 +14,6 @@
 #include <filesystem>
 #include <string>
 
-#include "client/tcp_transport.h"
 #include "support/temp_dir.h"
 
 namespace {
@@ -27,54 +27,7 @@ uint16_t local_port(int skt) {
   return ntohs(sin.sin_port);
 }
 
-TEST(TcpSocket, EachFaultOfPeerOrDescriptorGivesItsResultAndWords) {
-  const int server = tcp_server_make_skt(kNoInterface, 0, 1);
-  const uint16_t port = local_port(server);
-  EXPECT_EQ(tcp_server_accept(server, nullptr, nullptr, 1), -1);  // nothing pending: silent
-  TcpOptions options;
-  options.retry_ms = 2000;
-  std::string why;
-  const int client = tcp_open("127.0.0.1", port, options, &why);
-  uint32_t addr = 0;
-  uint16_t peer_port = 0;
-  CaptureStdout();
-  const int conn = tcp_server_accept(server, &addr, &peer_port, 0);
-  EXPECT_EQ(GetCapturedStdout(), "tcp server accept ok\n");
-  EXPECT_EQ(addr, htonl(INADDR_LOOPBACK));
-  EXPECT_EQ(ntohs(peer_port), local_port(client));
-  timeval limit{};
-  socklen_t size = sizeof limit;
-  getsockopt(conn, SOL_SOCKET, SO_SNDTIMEO, &limit, &size);
-  EXPECT_EQ(limit.tv_sec, kControlSendTimeoutSec);
-  char buffer[8];
-  EXPECT_EQ(chk_send(client, "hello", 5), 5);
-  EXPECT_EQ(chk_recv(conn, buffer, sizeof buffer), 5);
-  EXPECT_EQ(chk_send(client, "ab", -1) + chk_send(-1, "ab", 2) + chk_recv(-1, buffer, 1), -3);
-  EXPECT_EQ(socket_eth_index(conn), -1);  // loopback is not eth0
-  EXPECT_EQ(get_eth_addr(conn, 4) | get_eth_addr(conn, -1), 0u);
-  EXPECT_EQ(eth_is_up(conn, 7), 1);
-  // A port in use: the refused socket is closed, and one line says why.
-  const auto open_files = [] {
-    return std::distance(std::filesystem::directory_iterator("/proc/self/fd"), {});
-  };
-  const auto before = open_files();
-  CaptureStderr();
-  EXPECT_EQ(tcp_server_make_skt(kNoInterface, port, 1), -1);
-  EXPECT_EQ(GetCapturedStderr(),
-            "tcp server bind error: " + std::string(std::strerror(EADDRINUSE)) + "\n");
-  EXPECT_EQ(open_files(), before);
-  // A lone urgent byte is an exceptional condition with nothing to accept.
-  send(client, "!", 1, MSG_OOB);
-  pollfd urgent{conn, POLLPRI, 0};
-  ASSERT_EQ(poll(&urgent, 1, 5000), 1);
-  CaptureStdout();
-  EXPECT_EQ(tcp_server_accept(conn, nullptr, nullptr, 1), -2);
-  EXPECT_EQ(GetCapturedStdout(), "accept: get a exception\n");
-  for (int s : {server, client, conn}) close(s);
-}
-
-// In a network namespace of its own: a veth pair eth0/eth1 with addresses, and eth2, down.
-TEST(TcpSocket, InterfaceLookupsInOwnNamespace) {
+TEST(TcpSocket, InterfaceLookupsAndEachFaultOfPeerOrDescriptorInOwnNamespace) {
   const ChildRun child = in_child([] {
     if (unshare(CLONE_NEWNET) != 0) _exit(77);
     if (std::system("ip link set lo up && ip link add eth0 type veth peer name eth1 &&"
@@ -82,25 +35,49 @@ TEST(TcpSocket, InterfaceLookupsInOwnNamespace) {
                     " ip addr add 10.77.0.1/24 dev eth0 && ip addr add 10.77.1.1/24 dev eth1 &&"
                     " ip link set eth0 up && ip link set eth1 up"))
       _exit(78);
-    const int s = socket(AF_INET, SOCK_STREAM, 0);
-    const int server = tcp_server_make_skt(0, 0, 1);
+    const int s = socket(AF_INET, SOCK_STREAM, 0), server = tcp_server_make_skt(0, 0, 1);
+    std::string out = std::to_string(tcp_server_accept(server, nullptr, nullptr, 1)) + "\n";
     const int client = tcp_client_make_skt(1, get_eth_addr(s, 0), local_port(server));
     uint32_t peer = 0;
-    const int conn = tcp_server_accept(server, &peer, nullptr, 0);
-    std::string out;
+    uint16_t peer_port = 0;
+    const int conn = tcp_server_accept(server, &peer, &peer_port, 0);
     for (uint32_t a : {get_eth_addr(s, 0), get_eth_addr(s, 1), get_eth_addr(s, 2),
-                       socket_local_addr(server), peer})
+                       get_eth_addr(s, 4) | get_eth_addr(s, -1), socket_local_addr(server), peer})
       out += std::string(inet_ntoa(in_addr{a})) + " ";
-    for (int i : {eth_is_up(s, 0), eth_is_up(s, 2), eth_is_up(s, 3), socket_eth_index(conn),
-                  socket_eth_index(client)})
+    timeval limit{};
+    socklen_t size = sizeof limit;
+    getsockopt(conn, SOL_SOCKET, SO_SNDTIMEO, &limit, &size);
+    char buffer[1];
+    for (int i : {eth_is_up(s, 0), eth_is_up(s, 2), eth_is_up(s, 3), eth_is_up(s, 7),
+                  socket_eth_index(conn), socket_eth_index(client),
+                  ntohs(peer_port) - local_port(client), static_cast<int>(limit.tv_sec),
+                  chk_send(client, "ab", -1) + chk_send(-1, "ab", 2) + chk_recv(-1, buffer, 1)})
       out += std::to_string(i) + " ";
+    // A port in use: the refused socket is closed, and one line says why.
+    const auto open_files = [] {
+      return std::distance(std::filesystem::directory_iterator("/proc/self/fd"), {});
+    };
+    CaptureStderr();
+    const auto before = open_files();
+    out += "\n" + std::to_string(tcp_server_make_skt(0, local_port(server), 1));
+    out += " " + std::to_string(open_files() - before);
+    out += " " + GetCapturedStderr();
+    // A lone urgent byte is an exceptional condition with nothing to accept.
+    send(client, "!", 1, MSG_OOB);
+    pollfd urgent{conn, POLLPRI, 0};
+    out += std::to_string(poll(&urgent, 1, 5000)) + " ";
+    out += std::to_string(tcp_server_accept(conn, nullptr, nullptr, 1));
     return out;
   });
   if (child.status == 77) GTEST_SKIP() << "no network namespace";
-  // eth0..eth2's addresses; the server bound to eth0, the client to eth1; eth0 up, eth2 down,
-  // eth3 missing; the accepted side is on eth0, the client's side is not.
+  // The words printed come first. eth0..eth2's addresses, none for eth4; the server bound to
+  // eth0, the client to eth1; eth0 up, eth2 down, eth3 missing, eth7 not asked; the accepted
+  // side on eth0, the client's not.
   EXPECT_EQ(child.out,
-            "tcp server accept ok\n10.77.0.1 10.77.1.1 0.0.0.0 10.77.0.1 10.77.1.1 1 0 0 1 -1 ");
+            "tcp server accept ok\naccept: get a exception\n-1\n"
+            "10.77.0.1 10.77.1.1 0.0.0.0 0.0.0.0 10.77.0.1 10.77.1.1 1 0 0 1 1 -1 0 " +
+                std::to_string(kControlSendTimeoutSec) +
+                " -3 \n-1 0 tcp server bind error: " + std::strerror(EADDRINUSE) + "\n1 -2");
 }
 
 }  // namespace
