@@ -75,10 +75,8 @@ TEST_F(Routes, GatewaysAndSummariesFromTheKernelsRouteTableAndTheSavedLines) {
             " ip route add default dev eth1 metric 7 && ip route add 10.200.0.0/16 dev lo"))
       out += "ip FAILED\n";
     gateways("kernel");
-    std::istringstream file(read_file(route_file));
-    out += "route file";
-    for (std::string line; std::getline(file, line);) out += " " + line.substr(0, line.find('\t'));
-    out += "\n";
+    std::istringstream file(read_file(route_file) + "route file\n");
+    for (std::string line; std::getline(file, line);) out += line.substr(0, line.find('\t')) + " ";
     summary(0);
     const unsigned char ip1[4] = {192, 168, 1, 10}, mask[4] = {255, 255, 255, 0},
                         gw1[4] = {192, 168, 1, 1};
@@ -87,10 +85,8 @@ TEST_F(Routes, GatewaysAndSummariesFromTheKernelsRouteTableAndTheSavedLines) {
     set_eeNetmask(1, mask);
     set_eeGateway(1, gw1);
     summary(1);
-    get_if_addr_live(1, a);
-    out += "live " + dotted(a);
-    get_if_netmask_live(1, a);
-    out += " " + dotted(a) + "\n";
+    out += "live " + (get_if_addr_live(1, a), dotted(a));
+    out += " " + (get_if_netmask_live(1, a), dotted(a)) + "\n";
     // The kernel forgets eth0's routes with its address; the route file does not.
     std::system("PATH=$PATH:/usr/sbin:/sbin ip addr flush dev eth0");
     summary(0);
@@ -100,7 +96,7 @@ TEST_F(Routes, GatewaysAndSummariesFromTheKernelsRouteTableAndTheSavedLines) {
   EXPECT_EQ(child.out,
             "saved 10.0.0.2 10.9.0.1\n"
             "kernel 192.168.1.1 0.0.0.0\n"
-            "route file eth0 eth0 eth1 eth1\n"
+            "eth0 eth0 eth1 eth1 route file "
             "DHCP on, IP 192.168.1.10, Netmask 255.255.255.0, Gateway 192.168.1.1\n"
             "DHCP off, IP 192.168.1.10, Netmask 255.255.255.0, Gateway 192.168.1.1\n"
             "live 192.168.2.10 255.255.255.0\n"
@@ -108,16 +104,15 @@ TEST_F(Routes, GatewaysAndSummariesFromTheKernelsRouteTableAndTheSavedLines) {
 }
 
 TEST_F(Routes, NameServersAreTheNthOfTheFirstElevenLinesOrTheStoredOnes) {
-  const std::string ten = "#\n#\n#\n#\n#\n#\n#\n#\n#\n#\n";
-  // resolv.conf, n, the server (170.170.170.170: none, out untouched)
+  const std::string ten = "#\n#\n#\n#\n#\n#\n#\n#\n#\n#\n", one = "nameserver 1.1.1.1\n";
+  const char* none = "170.170.170.170";  // out untouched
+  // resolv.conf, n, the server (parts not given stay)
+  // clang-format off
   const std::tuple<std::string, int, const char*> cases[] = {
-      {"search lan\nnameserver 192.168.1.1\n\nnameserver 10.0.0.2\nnameserver 7.8\n", 1,
-       "10.0.0.2"},
-      {"nameserver 1.1.1.1\nnameserver 7.8\n", 1, "7.8.170.170"},  // parts not given stay
-      {"nameserver 1.1.1.1\n", 5, "170.170.170.170"},
-      {"nameserver 1.1.1.1\n", -1, "170.170.170.170"},
-      {ten + "nameserver 1.2.3.4\n", 0, "1.2.3.4"},
-      {ten + "#\nnameserver 1.2.3.4\n", 0, "170.170.170.170"}};
+      {"search lan\nnameserver 192.168.1.1\n\nnameserver 10.0.0.2\n", 1, "10.0.0.2"},
+      {one + "nameserver 7.8\n", 1, "7.8.170.170"}, {one, 5, none}, {one, -1, none},
+      {ten + "nameserver 1.2.3.4\n", 0, "1.2.3.4"}, {ten + "#\nnameserver 1.2.3.4\n", 0, none}};
+  // clang-format on
   // The link to the PC's own resolv.conf is replaced, never written through.
   std::filesystem::remove(dir_.file("etc/resolv.conf"));
   unsigned char out[4];
