@@ -58,20 +58,17 @@ std::vector<ReplyGroup> port_replies() {
           one(180, {88})};
 }
 
-TEST(PortRead, EachGroupComesFromItsOwnWholeReplyOrTheReadFails) {
+TEST(PortReplies, ReadsComeFromEachGroupsWholeReplyAndChangesHoldOnlyWhereEchoed) {
   PortView v;
   std::string why;
   ASSERT_EQ(decode_read(port_replies(), 1, kReadAll, &v, &why), ReadOutcome::kOk) << why;
-
   std::vector<ReplyGroup> r = port_replies();
-  r[4] = one(180, {96});
-  EXPECT_EQ(decode_read(r, 1, kReadAll, &v, &why), ReadOutcome::kRefused);
-  EXPECT_EQ(why, "get-all");
-  r = port_replies();
   r[4][9].data.clear();  // mode 4 reports its link with no data at all: the mode, no layout
   ASSERT_EQ(decode_read(r, 1, kReadAll, &(v = PortView()), &why), ReadOutcome::kOk) << why;
   EXPECT_TRUE(link_mode(v) == kLinkMode4 && !v.blocks[group::kTcpServer].known);
-
+  (r = port_replies())[4] = one(180, {96});
+  EXPECT_EQ(decode_read(r, 1, kReadAll, &v, &why), ReadOutcome::kRefused);
+  EXPECT_EQ(why, "get-all");
   for (auto damage : std::vector<void (*)(std::vector<ReplyGroup>&)>{
            [](auto& r) { r[4][9].data.resize(8); },    // a link layout cut short
            [](auto& r) { r[4][9].data[0] = 9; },       // no such link mode
@@ -80,15 +77,11 @@ TEST(PortRead, EachGroupComesFromItsOwnWholeReplyOrTheReadFails) {
            [](auto& r) { r[5][0].data.pop_back(); },   // a delimiter block too short
            [](auto& r) { r[0][0].data[0] = 2; },       // another port selected
            [](auto& r) { r.pop_back(); }}) {           // a reply missing
-    r = port_replies();
-    damage(r);
+    damage(r = port_replies());
     EXPECT_EQ(decode_read(r, 1, kReadAll, &v, &why), ReadOutcome::kUnexpected);
   }
-}
-
-TEST(PortChange, HoldsOnlyWhereTheUnitEchoesEachRequest) {
+  // A change holds only where the unit echoes each request.
   std::size_t failed = 0;
-  std::string why;
   for (const auto& [answer, outcome] : {std::pair{ReplyFrame{103, {3}}, ReadOutcome::kOk},
                                         {{103, {1}}, ReadOutcome::kUnexpected},  // stored another
                                         {{104, {3}}, ReadOutcome::kUnexpected},  // another setting
