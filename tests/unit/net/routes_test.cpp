@@ -1,6 +1,5 @@
 // Gateways, summaries and name servers: the kernel's route table in a network namespace of the
-// test's own (the PC's routes are never asked), the route file that outlives an address, and
-// resolv.conf.
+// test's own (never the PC's), the route file that outlives an address, and resolv.conf.
 #include "net/routes.h"
 
 #include <arpa/inet.h>
@@ -35,19 +34,12 @@ std::string route(const char* name, const char* gateway, const char* flags) {
   return std::string(name) + "\t00000000\t" + gw + "\t" + flags + "\t0\t0\t0\t00000000\t0\t0\t0\n";
 }
 
-class Routes : public ::testing::Test {
- protected:
-  void SetUp() override {
-    ASSERT_EQ(prepare_device_root(dir_.path().c_str()), 0);
-    for (int i = 0; i < 3; ++i) set_eeIpMode(i, 0);  // DHCP: the kernel's values
-  }
-  void TearDown() override { set_root(nullptr); }
-  TempDir dir_;
-  FakeI2c chip_;
-};
-
-TEST_F(Routes, GatewaysAndSummariesFromTheKernelsRouteTableAndTheSavedLines) {
-  const std::string route_file = dir_.file("tmp/route");
+TEST(Routes, GatewaysSummariesAndNameServersFromTheKernelTheSavedLinesAndResolvConf) {
+  TempDir dir;
+  FakeI2c chip;
+  ASSERT_EQ(prepare_device_root(dir.path().c_str()), 0);
+  for (int i = 0; i < 3; ++i) set_eeIpMode(i, 0);  // DHCP: the kernel's values
+  const std::string route_file = dir.file("tmp/route");
   const ChildRun child = in_child([&] {
     if (unshare(CLONE_NEWNET) != 0) _exit(77);
     std::string out;
@@ -92,18 +84,15 @@ TEST_F(Routes, GatewaysAndSummariesFromTheKernelsRouteTableAndTheSavedLines) {
     summary(0);
     return out;
   });
-  if (child.status == 77) GTEST_SKIP() << "no network namespace";
-  EXPECT_EQ(child.out,
-            "saved 10.0.0.2 10.9.0.1\n"
-            "kernel 192.168.1.1 0.0.0.0\n"
-            "eth0 eth0 eth1 eth1 route file "
-            "DHCP on, IP 192.168.1.10, Netmask 255.255.255.0, Gateway 192.168.1.1\n"
-            "DHCP off, IP 192.168.1.10, Netmask 255.255.255.0, Gateway 192.168.1.1\n"
-            "live 192.168.2.10 255.255.255.0\n"
-            "DHCP on, IP 0.0.0.0, Netmask 0.0.0.0, Gateway 192.168.1.1\n");
-}
-
-TEST_F(Routes, NameServersAreTheNthOfTheFirstElevenLinesOrTheStoredOnes) {
+  if (child.status != 77)
+    EXPECT_EQ(child.out,
+              "saved 10.0.0.2 10.9.0.1\n"
+              "kernel 192.168.1.1 0.0.0.0\n"
+              "eth0 eth0 eth1 eth1 route file "
+              "DHCP on, IP 192.168.1.10, Netmask 255.255.255.0, Gateway 192.168.1.1\n"
+              "DHCP off, IP 192.168.1.10, Netmask 255.255.255.0, Gateway 192.168.1.1\n"
+              "live 192.168.2.10 255.255.255.0\n"
+              "DHCP on, IP 0.0.0.0, Netmask 0.0.0.0, Gateway 192.168.1.1\n");
   const std::string ten = "#\n#\n#\n#\n#\n#\n#\n#\n#\n#\n", one = "nameserver 1.1.1.1\n";
   const char* none = "170.170.170.170";  // out untouched
   // resolv.conf, n, the server (parts not given stay)
@@ -114,10 +103,10 @@ TEST_F(Routes, NameServersAreTheNthOfTheFirstElevenLinesOrTheStoredOnes) {
       {ten + "nameserver 1.2.3.4\n", 0, "1.2.3.4"}, {ten + "#\nnameserver 1.2.3.4\n", 0, none}};
   // clang-format on
   // The link to the PC's own resolv.conf is replaced, never written through.
-  std::filesystem::remove(dir_.file("etc/resolv.conf"));
+  std::filesystem::remove(dir.file("etc/resolv.conf"));
   unsigned char out[4];
   for (const auto& [resolv, n, server] : cases) {
-    write_file(dir_.file("etc/resolv.conf"), resolv);
+    write_file(dir.file("etc/resolv.conf"), resolv);
     std::fill_n(out, 4, 0xAA);
     get_name_server(n, out);
     EXPECT_EQ(dotted(out), server) << resolv << n;
@@ -128,6 +117,8 @@ TEST_F(Routes, NameServersAreTheNthOfTheFirstElevenLinesOrTheStoredOnes) {
   set_eeIpMode(0, 1);
   get_name_server(1, out);
   EXPECT_EQ(dotted(out), "192.168.9.9");
+  set_root(nullptr);
+  if (child.status == 77) GTEST_SKIP() << "no network namespace";
 }
 
 }  // namespace
