@@ -84,7 +84,7 @@ TEST(Routes, GatewaysSummariesAndNameServersFromTheKernelTheSavedLinesAndResolvC
     summary(0);
     return out;
   });
-  if (child.status != 77)
+  if (child.status != 77) {
     EXPECT_EQ(child.out,
               "saved 10.0.0.2 10.9.0.1\n"
               "kernel 192.168.1.1 0.0.0.0\n"
@@ -93,6 +93,7 @@ TEST(Routes, GatewaysSummariesAndNameServersFromTheKernelTheSavedLinesAndResolvC
               "DHCP off, IP 192.168.1.10, Netmask 255.255.255.0, Gateway 192.168.1.1\n"
               "live 192.168.2.10 255.255.255.0\n"
               "DHCP on, IP 0.0.0.0, Netmask 0.0.0.0, Gateway 192.168.1.1\n");
+  }
   const std::string ten = "#\n#\n#\n#\n#\n#\n#\n#\n#\n#\n", one = "nameserver 1.1.1.1\n";
   const char* none = "170.170.170.170";  // out untouched
   // resolv.conf, n, the server (parts not given stay)
