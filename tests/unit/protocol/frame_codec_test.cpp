@@ -21,7 +21,7 @@ TEST(FrameCodec, ScanFindsTheFirstWholeFrameAndWritersWriteWholeFramesOrNothing)
   const std::pair<const char*, const char*> cases[] = {
       {"00 FF FA 2C 02 08 FF F0", "2 7 08"}, {"FF FA 2C FF F0", "255 5"}, {"FF FA 2C FF", "-1 0"},
       {"FF FA 2C 59 01 FF F0 02 FF F0", "89 7 01"}, {"FF FA 2C 59 FF 01 FF F0", "89 8 ff01"},
-      {"FF FA 2C 01 00", "-1 0"}, {"FF F0 FF FA 2C 01", "-1 0"}};
+      {"FF FA 2C 5E FF F0", "94 6"}, {"FF FA 2C 01 00", "-1 0"}, {"FF F0 FF FA 2C 01", "-1 0"}};
   // clang-format on
   for (const auto& [text, want] : cases) {
     const std::string in = bytes(text);
