@@ -15,29 +15,27 @@ std::string text(const ReplyFrame& f) {
 TEST(ReplyFrames, ComeWholeWhereverTheBytesSplitThoughTheirDataHoldFFF0) {
   // After a stray byte: netmask 255.255.240.0; a TCP server on port 61695 (F0FF, low byte
   // first); a text with FF F0 before its NUL; the empty reply to a mode-4 set; an error.
-  Bytes stream;  // a frame to a word
+  Bytes stream;
   parse_hex(
       "00 fffa2cbc05fffff000fff0 fffa2cc001fff000000000000100000000fff0 "
       "fffa2cbd0361fff06200fff0 fffa2cc0fff0 fffa2cb44dfff0",
       &stream);
-  const std::string expected =
-      "188:05fffff000\n192:01fff000000000000100000000\n189:0361fff06200\n192:\n180:4d\n";
+  ReplyFrame f;
   for (std::size_t split = 0; split <= stream.size(); ++split) {
-    Bytes pending;
+    Bytes pending(stream.begin(), stream.begin() + split);
     std::string got;
-    for (const auto& [from, to] : {std::pair{std::size_t{0}, split}, {split, stream.size()}}) {
-      pending.insert(pending.end(), stream.begin() + from, stream.begin() + to);
-      ReplyFrame f;
+    for (const std::size_t to : {split, stream.size()}) {
+      pending.insert(pending.end(), stream.begin() + split, stream.begin() + to);
       for (int used; (used = take_reply_frame(pending.data(), static_cast<int>(pending.size()),
-                                              false, &f)) > 0;) {
+                                              false, &f)) > 0;
+           pending.erase(pending.begin(), pending.begin() + used))
         got += text(f);
-        pending.erase(pending.begin(), pending.begin() + used);
-      }
     }
-    EXPECT_EQ(got, expected) << "split at " << split;
+    EXPECT_EQ(got,
+              "188:05fffff000\n192:01fff000000000000100000000\n189:0361fff06200\n192:\n180:4d\n")
+        << "split at " << split;
   }
   // When nothing more will come, the rest is cut at its first FF F0, as the daemon cuts it.
-  ReplyFrame f;
   EXPECT_EQ(take_reply_frame(stream.data(), 9, true, &f), 9);
   EXPECT_EQ(text(f), "188:05ff\n");
 }
@@ -60,20 +58,17 @@ std::vector<ReplyGroup> port_replies() {
           one(180, {88})};
 }
 
-TEST(PortRead, EachGroupComesFromItsOwnWholeReplyOrTheReadFails) {
+TEST(PortReplies, ReadsComeFromEachGroupsWholeReplyAndChangesHoldOnlyWhereEchoed) {
   PortView v;
   std::string why;
   ASSERT_EQ(decode_read(port_replies(), 1, kReadAll, &v, &why), ReadOutcome::kOk) << why;
-
   std::vector<ReplyGroup> r = port_replies();
-  r[4] = one(180, {96});
-  EXPECT_EQ(decode_read(r, 1, kReadAll, &v, &why), ReadOutcome::kRefused);
-  EXPECT_EQ(why, "get-all");
-  r = port_replies();
   r[4][9].data.clear();  // mode 4 reports its link with no data at all: the mode, no layout
   ASSERT_EQ(decode_read(r, 1, kReadAll, &(v = PortView()), &why), ReadOutcome::kOk) << why;
   EXPECT_TRUE(link_mode(v) == kLinkMode4 && !v.blocks[group::kTcpServer].known);
-
+  (r = port_replies())[4] = one(180, {96});
+  EXPECT_EQ(decode_read(r, 1, kReadAll, &v, &why), ReadOutcome::kRefused);
+  EXPECT_EQ(why, "get-all");
   for (auto damage : std::vector<void (*)(std::vector<ReplyGroup>&)>{
            [](auto& r) { r[4][9].data.resize(8); },    // a link layout cut short
            [](auto& r) { r[4][9].data[0] = 9; },       // no such link mode
@@ -82,15 +77,11 @@ TEST(PortRead, EachGroupComesFromItsOwnWholeReplyOrTheReadFails) {
            [](auto& r) { r[5][0].data.pop_back(); },   // a delimiter block too short
            [](auto& r) { r[0][0].data[0] = 2; },       // another port selected
            [](auto& r) { r.pop_back(); }}) {           // a reply missing
-    r = port_replies();
-    damage(r);
+    damage(r = port_replies());
     EXPECT_EQ(decode_read(r, 1, kReadAll, &v, &why), ReadOutcome::kUnexpected);
   }
-}
-
-TEST(PortChange, HoldsOnlyWhereTheUnitEchoesEachRequest) {
+  // A change holds only where the unit echoes each request.
   std::size_t failed = 0;
-  std::string why;
   for (const auto& [answer, outcome] : {std::pair{ReplyFrame{103, {3}}, ReadOutcome::kOk},
                                         {{103, {1}}, ReadOutcome::kUnexpected},  // stored another
                                         {{104, {3}}, ReadOutcome::kUnexpected},  // another setting

@@ -1,9 +1,7 @@
-// The platform seam on a PC: the root prefix, the prepared device root and run_shell's fence
-// around the device's programs (the shell may only ever find the stand-ins), the chip over an
-// image file, and the system log as lines under the root.
+// The platform seam on a PC: the root prefix, the prepared device root, run_shell's fence (the
+// shell finds only the stand-ins), the chip over an image file, the system log under the root.
 #include <fcntl.h>
 #include <gtest/gtest.h>
-#include <sys/stat.h>
 #include <sys/wait.h>
 #include <syslog.h>
 #include <unistd.h>
@@ -83,12 +81,12 @@ TEST_F(DeviceRoot, ShellFindsOnlyTheStandInsAndTheyRecordInTheirOwnRoot) {
   ASSERT_EQ(prepare_device_root(dir_.file("root").c_str()), 0);
   const std::string root = root_dir();
   setenv("PATH", "/usr/bin:/bin", 1);  // a PATH reset to the usual folders
-  ASSERT_EQ(run_shell("for p in date systime2rtc route killall snmptrap; do command -v $p; done"
-                      " > tmp/found"),
-            0);
-  ASSERT_EQ(read_file(root + "/tmp/found"), root + "/bin/date\n" + root + "/bin/systime2rtc\n" +
-                                                root + "/bin/route\n" + root + "/bin/killall\n" +
-                                                root + "/bin/snmptrap\n");
+  std::string found;
+  for (const char* p : {"date", "systime2rtc", "route", "killall", "snmptrap"}) {
+    ASSERT_EQ(run_shell(("command -v "s + p + " >> tmp/found").c_str()), 0);
+    found += root + "/bin/" + p + "\n";
+  }
+  ASSERT_EQ(read_file(root + "/tmp/found"), found);
   EXPECT_EQ(run_shell("date -s 2000.01.01-00:00:00 >/dev/null 2>@1"), 0);
   EXPECT_TRUE(file_exists(root + "/@1"));  // the device's odd "2>@1": a file in the root
   // A copied root records into its own log.
@@ -126,16 +124,12 @@ TEST(I2cPortImage, AnImageFileBehavesLikeTheChipAndACharacterDeviceIsRefusedUnde
   unsigned char got[4];
   EXPECT_EQ(port.write(fd, address, 2), -1);  // no slave selected yet
   EXPECT_EQ(port.select_slave(fd, 0x51), -1);
-  ASSERT_EQ(port.select_slave(fd, 0x50), 0);
-  ASSERT_EQ(port.write(fd, address, 2), 2);
-  ASSERT_EQ(port.read(fd, got, 4), 4);  // the counter wraps at the end
-  EXPECT_EQ(std::string(got, got + 4), "\xFE\xFF\x00\x01"s);
-  ASSERT_EQ(port.write(fd, store, 3), 3);  // 0x0110 := 0xAB, and the counter moves past it
-  ASSERT_EQ(port.read(fd, got, 1), 1);
+  ASSERT_EQ(port.select_slave(fd, 0x50) + port.write(fd, address, 2) + port.read(fd, got, 4), 6);
+  EXPECT_EQ(std::string(got, got + 4), "\xFE\xFF\x00\x01"s);  // the counter wraps at the end
+  // 0x0110 := 0xAB, and the counter moves past it.
+  ASSERT_EQ(port.write(fd, store, 3) + port.read(fd, got, 1) + port.close(fd), 4);
   EXPECT_EQ(got[0], 0x11);
-  EXPECT_EQ(port.close(fd), 0);
   EXPECT_EQ(read_file(tmp.file("i2c-0")).substr(0x010F, 3), "\x0F\xAB\x11");
-
   // On a PC, bus address 0x50 is often a memory module's own EEPROM.
   ASSERT_EQ(set_root(tmp.path().c_str()), 0);
   errno = 0;
