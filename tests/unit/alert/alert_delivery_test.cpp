@@ -1,5 +1,6 @@
-// The alerts on a device root whose stand-ins record the programs they stand for; the syslog
-// daemons' start script against tests/data/syslogd.txt.
+// The alerts on a device root whose stand-ins record the programs they stand for (what a real
+// mail server and trap receiver get is the peers' test); the syslog daemons' start script
+// against tests/data/syslogd.txt.
 #include "alert/alert_delivery.h"
 
 #include <gtest/gtest.h>
@@ -77,10 +78,6 @@ TEST_F(AlertDelivery, MailFileAndCommandLineWithAndWithoutAuthenticationOrServer
   EXPECT_TRUE(log.ends_with("sendMail(): call " + dir_.file("usr/sbin/") +
                             kMail.substr(0, kMail.size() - 1) + " < " + file + " &\n"))
       << log;
-  EXPECT_TRUE(std::regex_match(read_file(file),
-                               std::regex("Sender: dev@example.com\nAlert Condition: Cold Start "
-                                          "\nSysName: unit7\nSysLocation: lab\nDate: "
-                                          "\\d{4}/\\d\\d/\\d\\d\nTime: \\d\\d:\\d\\d:\\d\\d\n")));
   struct stat st;
   EXPECT_TRUE(stat(file.c_str(), &st) == 0 && (st.st_mode & 0777) == 0644);
   EXPECT_FALSE(file_exists(dir_.file("tmp/email")));
