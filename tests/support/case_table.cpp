@@ -2,28 +2,25 @@
 
 #include <gtest/gtest.h>
 
-#include <algorithm>
 #include <cstdlib>
 #include <fstream>
 #include <string_view>
 
 namespace {
 
-// The quoted piece that starts at line[*at]; *at ends up past its closing quote.
+// The quoted piece at line[*at]: its bytes, with *at past the closing quote.
 std::string unquote(const std::string& line, std::size_t* at) {
+  constexpr std::string_view kEscapes("n\nr\rt\t0\0", 8);  // each letter, then its byte
   std::string out;
   for (++*at; *at < line.size() && line[*at] != '"'; ++*at) {
-    char c = line[*at];
-    if (c == '\\') {
-      // Each escape letter, then the byte it stands for.
-      constexpr std::string_view kEscapes("n\nr\rt\t0\0", 8);
-      const std::size_t e = kEscapes.find(c = line[++*at]);
-      if (c == 'x') {
-        c = static_cast<char>(std::stoi(line.substr(*at + 1, 2), nullptr, 16));
-        *at += 2;
-      } else if (e != std::string_view::npos && e % 2 == 0) {
-        c = kEscapes[e + 1];
-      }
+    const bool escaped = line[*at] == '\\';
+    char c = line[*at += escaped];
+    const std::size_t e = kEscapes.find(c);
+    if (escaped && c == 'x') {
+      c = static_cast<char>(std::stoi(line.substr(*at + 1, 2), nullptr, 16));
+      *at += 2;
+    } else if (escaped && e != std::string_view::npos && e % 2 == 0) {
+      c = kEscapes[e + 1];
     }
     out += c;
   }
@@ -44,29 +41,24 @@ std::vector<CaseRow> read_case_table(const std::string& name) {
     std::size_t at = line.find_first_not_of(" \t");
     const bool comment = at != std::string::npos && line[at] == '#';
     if (comment && !in_comment) heading = line.substr(at);
-    in_comment = comment;
-    if (at == std::string::npos || comment) continue;
+    if ((in_comment = comment) || at == std::string::npos) continue;
     CaseRow row{name + ":" + std::to_string(number) + " " + heading, {}};
-    while (at < line.size()) {
+    for (; at < line.size(); at = std::min(line.find_first_not_of(" \t", at), line.size())) {
       if (line[at] != '"') {
         const std::size_t end = std::min(line.find_first_of(" \t", at), line.size());
         const std::string word = line.substr(at, end - at);
         row.fields.push_back(word == "-" ? std::nullopt : std::optional(word));
         at = end;
-      } else {
-        std::string text;
-        for (;;) {
-          const std::string piece = unquote(line, &at);
-          std::size_t times = 1, digits = 0;
-          if (at < line.size() && line[at] == '*') times = std::stoul(line.substr(++at), &digits);
-          at += digits;
-          while (times-- > 0) text += piece;
-          if (at >= line.size() || line[at] != '+') break;
-          ++at;
-        }
-        row.fields.push_back(text);
+        continue;
       }
-      at = std::min(line.find_first_not_of(" \t", at), line.size());
+      std::string text;
+      do {  // "piece"*N+"piece"...
+        const std::string piece = unquote(line, &at);
+        std::size_t times = 1, digits = 0;
+        if (at < line.size() && line[at] == '*') times = std::stoul(line.substr(++at), &digits);
+        for (at += digits; times > 0; --times) text += piece;
+      } while (at < line.size() && line[at] == '+' && ++at);
+      row.fields.push_back(text);
     }
     rows.push_back(row);
   }

@@ -25,40 +25,34 @@ FakeI2c::~FakeI2c() {
   active_ = nullptr;
 }
 
-bool FakeI2c::record(const char* call, const unsigned char* bytes, size_t n, bool fails) {
-  if (!transfers.empty()) transfers += ' ';
-  transfers += call;
+int FakeI2c::record(const std::string& call, const unsigned char* bytes, size_t n, bool fails,
+                    int error) {
+  transfers += (transfers.empty() ? "" : " ") + call + (n ? ":" : "");
   for (size_t i = 0; i < n; ++i) {
-    char hex[4];
-    std::snprintf(hex, sizeof hex, i == 0 ? ":%02x" : "%02x", bytes[i]);
+    char hex[3];
+    std::snprintf(hex, sizeof hex, "%02x", bytes[i]);
     transfers += hex;
   }
-  if (fails) transfers += '!';
-  return !fails;
+  if (!fails) return 0;
+  transfers += '!';
+  errno = error;
+  return -1;
 }
 
 int FakeI2c::do_open(const char*, int flags) {
-  if (active_->record((flags & O_SYNC) == O_SYNC ? "open+sync" : "open", nullptr, 0,
-                      active_->fail_open))
-    return 42;
-  errno = ENOENT;
-  return -1;
+  const char* call = (flags & O_SYNC) == O_SYNC ? "open+sync" : "open";
+  return active_->record(call, nullptr, 0, active_->fail_open, ENOENT) < 0 ? -1 : 42;
 }
 
 int FakeI2c::do_select(int, int bus_address) {
   const unsigned char address = static_cast<unsigned char>(bus_address);
-  if (active_->record("select", &address, 1, active_->fail_select || address != 0x50)) return 0;
-  errno = EBUSY;
-  return -1;
+  return active_->record("select", &address, 1, active_->fail_select || address != 0x50, EBUSY);
 }
 
 ssize_t FakeI2c::do_write(int, const void* buf, size_t n) {
   FakeI2c& f = *active_;
   const unsigned char* bytes = static_cast<const unsigned char*>(buf);
-  if (!f.record("write", bytes, n, f.transfer_index_++ == f.fail_transfer)) {
-    errno = EIO;
-    return -1;
-  }
+  if (f.record("write", bytes, n, f.transfer_index_++ == f.fail_transfer, EIO)) return -1;
   if (n >= 2) f.counter_ = ((bytes[0] << 8) | bytes[1]) % kSize;
   for (size_t i = 2; i < n; ++i, f.counter_ = (f.counter_ + 1) % kSize)
     f.chip[f.counter_] = bytes[i];
@@ -68,8 +62,7 @@ ssize_t FakeI2c::do_write(int, const void* buf, size_t n) {
 ssize_t FakeI2c::do_read(int, void* buf, size_t n) {
   FakeI2c& f = *active_;
   if (f.transfer_index_++ == f.fail_transfer) {
-    f.record("read", nullptr, 0, true);
-    errno = EIO;
+    f.record("read", nullptr, 0, true, EIO);
     return -1;
   }
   if (f.short_read >= 0 && n > static_cast<size_t>(f.short_read)) n = f.short_read;
@@ -79,10 +72,8 @@ ssize_t FakeI2c::do_read(int, void* buf, size_t n) {
   return static_cast<ssize_t>(n);
 }
 
-int FakeI2c::do_close(int) { return active_->record("close", nullptr, 0, false) ? 0 : -1; }
+int FakeI2c::do_close(int) { return active_->record("close", nullptr, 0, false); }
 
 void FakeI2c::do_pause(unsigned microseconds) {
-  char text[24];
-  std::snprintf(text, sizeof text, "pause:%u", microseconds);
-  active_->record(text, nullptr, 0, false);
+  active_->record("pause:" + std::to_string(microseconds), nullptr, 0, false);
 }

@@ -1,16 +1,13 @@
-// The INI library against its case table, tests/data/inifile.txt: each row is one call on a
-// file as the row gives it, with what the call gives back, prints and leaves in the file.
-// Then the value forms of the station.ini accessors at their edges (the common forms are read
-// by the port loader's test and written by the defaults routines' test).
+// The INI library against tests/data/inifile.txt, one call per row on a file as the row gives
+// it; then the station.ini accessors at their edges. A read-only or full file system under
+// station.ini is the daemon's fault test.
 #include "storage/inifile.h"
 
 #include <gtest/gtest.h>
-#include <sched.h>
-#include <sys/mount.h>
 #include <sys/stat.h>
 
-#include <cstdio>
 #include <cstring>
+#include <filesystem>
 #include <map>
 #include <new>
 #include <string>
@@ -22,8 +19,8 @@
 #include "support/case_table.h"
 #include "support/temp_dir.h"
 
-// Fails the n-th array new(nothrow) from now on (1 = the next one); 0 never fails. This is
-// how a row takes the working buffers away from the library.
+// Fails the n-th array new(nothrow) from now on (1: the next one), taking the library's
+// working buffers away; 0 never fails.
 static int g_fail_nothrow_new = 0;
 void* operator new[](std::size_t size, const std::nothrow_t&) noexcept {
   if (g_fail_nothrow_new > 0 && --g_fail_nothrow_new == 0) return nullptr;
@@ -42,105 +39,56 @@ TEST(IniFile, EachCallFindsWritesOrRefusesAsItsRowSays) {
   std::map<std::string, std::string> texts;
   for (const CaseRow& row : read_case_table("inifile.txt")) {
     SCOPED_TRACE(row.where);
-    const std::string op = *row[0], call = op.substr(0, op.find('.'));
-    const std::string mode = call == op ? "" : op.substr(call.size() + 1);
+    const std::string op = *row[0], call = op.substr(0, op.find('.')),
+                      mode = op.substr(call.size());
     if (op == "text") {
       texts[*row[1]] = *row[2];
-      continue;
-    }
-    if (op == "split") {
-      std::string text = row.text(1), joined;
-      std::vector<std::vector<char>> out(8, std::vector<char>(16));
-      std::vector<char*> tokens;
-      for (auto& o : out) tokens.push_back(o.data());
-      const int n = split_tokens(row[1] ? text.data() : nullptr, tokens.data(), row[2]->c_str());
-      for (int i = 0; i < n; ++i) joined += (i ? "|" : "") + std::string(tokens[i]);
-      EXPECT_EQ(joined, *row[3]);
       continue;
     }
     std::optional<std::string> before = row[1];
     if (before && before->starts_with("@")) before = texts.at(*before);
     TempDir dir;
-    const std::string path = dir.file(mode == "nodir" ? "none/station.ini" : "station.ini");
-    if (mode == "dir") mkdir(path.c_str(), 0755);
-    if (before && mode != "full") write_file(path, *before);
+    const std::string path = dir.file(mode == ".nodir" ? "none/station.ini" : "station.ini");
+    if (mode == ".dir") mkdir(path.c_str(), 0755);
+    if (before) write_file(path, *before);
     const char *p = path.c_str(), *section = row.fields.size() > 4 ? row[2]->c_str() : "",
                *key = row.fields.size() > 4 ? row[3]->c_str() : "";
-    std::string value(128, '#');
-    std::vector<char> buffer(kIniBufferSize);
-    int length = -1;
-    const auto run = [&] {
-      if (call == "read") return read_profile_string(section, key, value.data(), 128, nullptr, p);
-      if (call == "readn")
-        return read_profile_string(section, key, value.data(), std::stoi(*row[4]),
-                                   row[5] ? row[5]->c_str() : nullptr, p);
-      if (call == "int") return read_profile_int(section, key, std::stoi(*row[4]), p);
-      if (call == "float")
-        return int(1000 * read_profile_float(section, key, std::stoi(*row[4]), p));
-      if (call == "load") return load_ini_file(p, buffer.data(), &length);
-      return write_profile_string(section, key, row[4]->c_str(), p);
-    };
-
-    int result;
-    std::optional<std::string> after = before;
-    if (mode == "ro" || mode == "full") {
-      // In a child with mounts of its own: the folder read-only, or a tmpfs of one page.
-      const char* d = dir.path().c_str();
-      const ChildRun child = in_child([&] {
-        if (unshare(CLONE_NEWNS) || mount(nullptr, "/", nullptr, MS_REC | MS_PRIVATE, nullptr) ||
-            (mode == "full"
-                 ? mount("tmpfs", d, "tmpfs", 0, "size=4096")
-                 : mount(d, d, nullptr, MS_BIND, nullptr) ||
-                       mount(nullptr, d, nullptr, MS_BIND | MS_REMOUNT | MS_RDONLY, nullptr)))
-          _exit(77);
-        if (mode == "full") write_file(path, *before);
-        const int written = run();
-        return std::to_string(written) + ":" + read_file(path);
-      });
-      if (child.status == 77) {  // not root: the other rows still run
-        std::printf("%s: skipped, no mounts of its own\n", row.where.c_str());
-        continue;
-      }
-      result = std::stoi(child.out);
-      after = child.out.substr(child.out.find(':') + 1);
-    } else {
-      testing::internal::CaptureStdout();
-      g_fail_nothrow_new = mode.starts_with("nomem") ? mode.back() - '0' : 0;
-      result = run();
-      g_fail_nothrow_new = 0;
-      EXPECT_EQ(testing::internal::GetCapturedStdout(),
-                mode.starts_with("nomem")
-                    ? "Warning: No buffer to process ini files\nIngore this " +
-                          std::string(call == "read" ? "read" : "write") + "_profile_string\n"
-                    : "");
-      if (mode != "dir" && file_exists(path)) after = read_file(path);
-    }
+    testing::internal::CaptureStdout();
+    g_fail_nothrow_new = mode.starts_with(".nomem") ? mode.back() - '0' : 0;
     if (call == "read") {
-      EXPECT_EQ(std::to_string(result) + value.c_str(),
+      std::string value(128, '#');
+      const int found = read_profile_string(section, key, value.data(), 128, nullptr, p);
+      EXPECT_EQ(std::to_string(found) + value.c_str(),
                 (row[4] ? "1" + *row[4] : "0" + std::string(128, '#')));
-    } else if (call == "readn") {
-      EXPECT_EQ(std::to_string(result) + value.substr(0, 8), *row[6] + *row[7]);
-    } else if (call == "int" || call == "float") {
-      EXPECT_EQ(result, call == "int" ? std::stoi(*row[5]) : int(1000 * std::stof(*row[5])));
+    } else if (call == "int") {
+      EXPECT_EQ(read_profile_int(section, key, std::stoi(*row[4]), p), std::stoi(*row[5]));
     } else if (call == "load") {
-      EXPECT_EQ(std::to_string(result) + " " + std::to_string(length), *row[2] + " " + *row[3]);
+      std::vector<char> buffer(kIniBufferSize);
+      int length = -1;
+      const int loaded = load_ini_file(p, buffer.data(), &length);
+      EXPECT_EQ(std::to_string(loaded) + " " + std::to_string(length), *row[2] + " " + *row[3]);
     } else {
-      EXPECT_EQ(result, std::stoi(*row[5]));
+      EXPECT_EQ(write_profile_string(section, key, row[4]->c_str(), p), std::stoi(*row[5]));
+      const auto after =
+          file_exists(path) && mode != ".dir" ? std::optional(read_file(path)) : before;
       EXPECT_TRUE(after == (row[6] ? row[6] : before)) << after.value_or("(none)").substr(0, 80);
     }
+    g_fail_nothrow_new = 0;
+    EXPECT_EQ(testing::internal::GetCapturedStdout(),
+              mode.starts_with(".nomem") ? "Warning: No buffer to process ini files\nIngore this " +
+                                               call + "_profile_string\n"
+                                         : "");
   }
 }
 
-class StationIni : public ::testing::Test {
- protected:
-  void SetUp() override {
-    ASSERT_EQ(set_root(dir_.path().c_str()), 0);
-    for (const char* folder : {"mnt", "mnt/jffs2"}) mkdir(dir_.file(folder).c_str(), 0755);
-  }
-  void TearDown() override { set_root(nullptr); }
-  // The first n bytes a reader left in a buffer of 0x55 bytes.
-  template <typename Read>
-  static std::string left(Read read, std::size_t n) {
+// The readers take what their form holds and nothing of other ports; the writers store their
+// form and nothing they cannot hold.
+TEST(StationIni, ReadersAndWritersKeepToTheirForms) {
+  TempDir dir;
+  ASSERT_EQ(set_root(dir.path().c_str()), 0);
+  std::filesystem::create_directories(dir.file("mnt/jffs2"));
+  const std::string ini = dir.file("mnt/jffs2/station.ini");
+  const auto left = []<typename Read>(Read read, std::size_t n) {  // the first n bytes of 0x55
     char b[160];
     std::memset(b, 0x55, sizeof b);
     if constexpr (std::is_invocable_v<Read, char*>)
@@ -148,13 +96,8 @@ class StationIni : public ::testing::Test {
     else
       read(reinterpret_cast<unsigned char*>(b));
     return std::string(b, n);
-  }
-  TempDir dir_;
-  const std::string ini_ = dir_.file("mnt/jffs2/station.ini");
-};
-
-TEST_F(StationIni, ReadersTakeWhatTheirFormHoldsAndNothingOfOtherPorts) {
-  write_file(ini_,
+  };
+  write_file(ini,
              "[COM1]\ncom_baud_rate=9600   \ncom_source_ip=10.1.300\n[COM2]\ncom_ixon=0x1234\n"
              "com_ixoff=13\n[+COM1]\nuart_deli_timer=-5\n[+COM2]\nuart_deli_char=0xd\n"
              "tcp_deli_char=0x1bff\n[COM3]\ncom_baud_rate=9600\ncom_des1_ip=1.2.3.4\n"
@@ -182,9 +125,8 @@ TEST_F(StationIni, ReadersTakeWhatTheirFormHoldsAndNothingOfOtherPorts) {
   EXPECT_EQ(left(get_receiver, 4), "x\x80y\0"s);
   EXPECT_EQ(left(get_smtpServer, 33), std::string(32, '\0') + "\x55");
   EXPECT_EQ(get_smtpAuth(), 2);
-}
 
-TEST_F(StationIni, WritersStoreTheirFormAndNothingTheyCannotHold) {
+  std::filesystem::remove(ini);
   const unsigned char ip[4] = {127, 0, 0, 255}, two[4] = {2, 0x1b, 0xff, 0},
                       none[4] = {0, 13, 10, 0}, three[4] = {3, 1, 2, 0}, xon = 0x11,
                       trap[3] = {1, 0x12, 0xFF};
@@ -203,12 +145,13 @@ TEST_F(StationIni, WritersStoreTheirFormAndNothingTheyCannotHold) {
   EXPECT_EQ(get_log_com(), 1);
   set_log_com(9);
   set_syslog_ip(ip);
-  EXPECT_EQ(read_file(ini_),
+  EXPECT_EQ(read_file(ini),
             "[COMLOG]\nlog_com=0\nlog_type=0\n\n[COM1]\ncom_ixon=0x11\ncom_parity=Even\n\n[COM2]\n"
             "com_udp8_des_ed_ip=127.0.0.255\n\n[+COM2]\ntcp_deli_char=0x1bff\nuart_deli_char=\n\n"
             "[SNMP]\ntrapAlert2=15\ntrapAlert1=2\ntrapAlert0=1\nsysName=" +
                 std::string(31, 'n') + "\n\n[SMTP]\nreceiver=" + std::string(127, 'r') +
                 "\n\n[SYSLOG]\nsyslog_ip=127.0.0.255\n");
+  set_root(nullptr);
 }
 
 }  // namespace
