@@ -7,7 +7,6 @@
 #include <sys/msg.h>
 #include <unistd.h>
 
-#include <array>
 #include <cstdint>
 #include <cstdio>
 #include <cstdlib>
@@ -32,10 +31,12 @@ namespace {
 char g_root[] = "/tmp/dispatcher_fuzz.XXXXXX";
 int g_home = -1, g_queue = -1;
 FakeI2c* g_chip = nullptr;
-std::array<unsigned char, 8192> g_chip_start;
-std::string g_ini_start;
-PortTable *g_table = nullptr, g_table_start;
-SnmpIdentity g_identity_start;
+struct Stores {
+  std::array<unsigned char, 8192> chip;
+  std::string ini;
+  PortTable table;
+  SnmpIdentity identity;
+} g_now, g_start;
 
 void require(bool condition) {
   if (!condition) abort();
@@ -61,25 +62,21 @@ extern "C" int LLVMFuzzerInitialize(int*, char***) {
   factory_initialize();
   load_default_settings();
   set_eePassword("secret\0\0");  // so seeds can log in: "secret", or "<user> secret"
-  g_chip_start = g_chip->chip;
-  g_ini_start = read_ini();
-  require((g_table = static_cast<PortTable*>(std::calloc(1, sizeof(PortTable)))) != nullptr);
-  load_port_table(g_table, get_port_count());
+  load_port_table(&g_now.table, get_port_count());
   load_snmp_identity(process_snmp_identity());
-  g_table_start = *g_table;
-  g_identity_start = *process_snmp_identity();
-  set_session_context(g_table, get_port_count(), process_snmp_identity());
+  g_start = {chip.chip, read_ini(), g_now.table, *process_snmp_identity()};
+  set_session_context(&g_now.table, get_port_count(), process_snmp_identity());
   return fchdir(g_home);
 }
 
 extern "C" int LLVMFuzzerTestOneInput(const uint8_t* bytes, size_t size) {
   if (size < 1 || size > 1 + kReceiveBufferSize) return 0;
-  g_chip->chip = g_chip_start;
+  g_chip->chip = g_start.chip;
   g_chip->transfers.clear();
-  if (read_ini() != g_ini_start)
-    std::ofstream(at(kStationIniPath), std::ios::binary) << g_ini_start;
-  *g_table = g_table_start;
-  *process_snmp_identity() = g_identity_start;
+  if (read_ini() != g_start.ini)
+    std::ofstream(at(kStationIniPath), std::ios::binary) << g_start.ini;
+  g_now.table = g_start.table;
+  *process_snmp_identity() = g_start.identity;
   set_current_port(1);
 
   int logged_in = bytes[0] & 1, length = -7;
@@ -92,14 +89,13 @@ extern "C" int LLVMFuzzerTestOneInput(const uint8_t* bytes, size_t size) {
   ReplyFrame f;
   for (int pos = 0, used = 0; pos < length; pos += used) {
     require((used = take_reply_frame(answer + pos, length - pos, true, &f)) > 0);
-    const CommandRow* row = find_command(f.code - kReplyOffset);  // none for the error reply
+    const CommandRow* row = find_command(f.code - kReplyOffset);
     require(f.code == kErrorReplyCode || !row || row->reply != ReplyForm::kFixed ||
             int(f.data.size()) == row->reply_bytes);
   }
   delete[] answer;
   require(access(at("/tmp/eeprom.lock").c_str(), F_OK) != 0);
-  ChangeNotice notice;
-  while (msgrcv(g_queue, &notice, sizeof notice.text, 0, IPC_NOWAIT) >= 0) {
+  for (ChangeNotice notice; msgrcv(g_queue, &notice, sizeof notice.text, 0, IPC_NOWAIT) >= 0;) {
   }
   for (const char* log : {"/var/log/alertd.log", "/var/log/messages", "/var/log/programs.log"})
     truncate(at(log).c_str(), 0);  // logs would grow without bound over millions of inputs

@@ -1,10 +1,12 @@
-// Reads and writes on a real file whose text comes from the input. A refused write leaves the
-// file byte for byte; a rewritten file stays within the text limit and was loadable; a key
+// Reads and writes on a real station.ini whose text comes from the input. A refused write leaves
+// the file byte for byte; a rewritten file was loadable and stays within the text limit; a key
 // found before a write reads back as the value written (up to its first line end); a read
-// stays inside its size and terminates a value. Input: a flags byte (high nibble 8 pads the
-// text by repetition to 65,535 - low nibble bytes, C to 65,536 + low nibble, 2 removes the
-// file), then fields split at 0x01: the text, then per operation "op letter + section", key,
-// value ('w' write, 'i' number read, else a string read of size value[0], default the rest).
+// terminates its value inside its size. Input: flags (high nibble 8 pads the text by repetition
+// to 65,535 - low nibble bytes, C to 65,536 + low nibble, 2 removes the file, 1 runs every typed
+// reader of station.ini afterwards), then fields split at 0x01: the text, then per operation
+// "op + section", key, value ('w' write, 'i' number read, else a string read of size
+// value[0] % 64 + 1, default the rest). The typed readers read for ports 0..3, each into a
+// buffer of exactly its output's size: texts end within it, delimiter counts stay 0..2.
 #include <unistd.h>
 
 #include <algorithm>
@@ -17,45 +19,65 @@
 #include <string>
 #include <vector>
 
+#include "platform/root.h"
 #include "storage/inifile.h"
+#include "storage/station_ini.h"
 
 namespace {
 
+char g_dir[] = "/tmp/inifile_fuzz.XXXXXX";
 std::string g_path;
 
 void check(bool ok) {
   if (!ok) std::abort();
 }
 const char* or_default(const char* text, const char* otherwise) { return *text ? text : otherwise; }
-bool file_text(std::string* text) {
-  std::ifstream in(g_path, std::ios::binary);
-  text->assign(std::istreambuf_iterator<char>(in), {});
-  return in.is_open();
+template <int size>
+void read_text(void (*get)(char*), bool terminated) {
+  char text[size];
+  get(text);
+  check(!terminated || std::memchr(text, 0, size));
 }
 
-void run_write(const char* section, const char* key, const char* value) {
-  std::string before, after;
-  IniPositions at;
-  const bool existed = file_text(&before);
-  const bool found = existed && parse_file(section, key, before.c_str(), &at) == 1;
-  const int result = write_profile_string(section, key, value, g_path.c_str());
-  const bool exists = file_text(&after);
-  if (result != 1) return check(exists == existed && after == before);
-  check(after.size() <= 65535 &&
-        (!existed || (before.size() < 65536 && before.find('\0') == std::string::npos)));
-  char got[kIniBufferSize];
-  check(!found ||
-        (read_profile_string(section, key, got, kIniBufferSize, nullptr, g_path.c_str()) == 1 &&
-         got == std::string(value, std::strcspn(value, "\r\n"))));
+void run_typed_readers() {
+  unsigned char quad[4], delimiters[kDelimiterSetSize];
+  for (int port = 0; port <= 3; ++port) {
+#define INI_PORT_DECIMAL(key, section_format) get_##key(port);
+#define INI_PORT_WORD(key, section_format, table) get_##key(port);
+#define INI_PORT_HEX(key, section_format) get_##key(port);
+#define INI_PORT_QUAD(key, section_format) get_##key(port, quad);
+#define INI_PORT_DELIMS(key, section_format) \
+  get_##key(port, delimiters);               \
+  check(delimiters[0] <= 2);
+#define INI_UDP_QUAD(name, section_format, key_format) \
+  for (int k = 1; k <= 8; ++k) get_##name(port, quad, k);
+#define INI_UDP_DECIMAL(name, section_format, key_format) \
+  for (int k = 1; k <= 8; ++k) get_##name(port, k);
+#include "storage/station_ini_keys.def"
+  }
+#define INI_DECIMAL(name, section, key) get_##name();
+#define INI_BYTE(name, section, key) check(get_##name() <= 255);
+#define INI_WORD(name, section, key, table, to_code) get_##name();
+#define INI_QUAD(name, section, key) get_##name(quad);
+#define INI_TEXT(name, section, key, size) read_text<size>(get_##name, true);
+#define INI_SMTP_TEXT(name, section, key, size) read_text<size>(get_##name, false);
+#define INI_FLAGS(name, section, key_format, count, out_of_range) \
+  for (int i = -1; i <= (count); ++i) get_##name(i);
+#include "storage/station_ini_keys.def"
+}
+
+std::string file_text() {
+  std::ifstream in(g_path, std::ios::binary);
+  return in ? std::string(std::istreambuf_iterator<char>(in), {}) : "(none)";
 }
 
 }  // namespace
 
 extern "C" int LLVMFuzzerInitialize(int*, char***) {
-  static char dir[] = "/tmp/inifile-fuzz-XXXXXX";
-  check(mkdtemp(dir) != nullptr);
-  g_path = std::string(dir) + "/station.ini";
-  return std::atexit([] { std::filesystem::remove_all(dir); });
+  check(mkdtemp(g_dir) && std::filesystem::create_directories(g_dir + std::string("/mnt/jffs2")));
+  g_path = g_dir + std::string(kStationIniPath);
+  std::atexit([] { std::filesystem::remove_all(g_dir); });
+  return set_root(g_dir);
 }
 
 extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size) {
@@ -74,18 +96,31 @@ extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size) {
   f.resize(1 + 3 * std::min<size_t>(6, (f.size() + 1) / 3));  // at most 6 operations
   for (size_t i = 1; i < f.size(); i += 3) {
     // Sections and keys are never empty (a caller obligation); a NUL ends them as in C.
-    const std::string section = or_default(f[i].empty() ? "" : f[i].c_str() + 1, "S");
-    const std::string key = or_default(f[i + 1].c_str(), "K"), &value = f[i + 2];
+    const char* section = or_default(f[i].empty() ? "" : f[i].c_str() + 1, "S");
+    const char *key = or_default(f[i + 1].c_str(), "K"), *value = f[i + 2].c_str();
+    char got[kIniBufferSize];
     if (f[i][0] == 'w') {
-      run_write(section.c_str(), key.c_str(), value.c_str());
+      const std::string before = file_text();
+      IniPositions found;
+      const bool key_found = parse_file(section, key, before.c_str(), &found) == 1;
+      if (write_profile_string(section, key, value, g_path.c_str()) != 1) {
+        check(file_text() == before);
+        continue;
+      }
+      check(file_text().size() <= 65535 && before.size() < 65536 &&
+            !std::memchr(before.data(), 0, before.size()));
+      check(!key_found ||
+            (read_profile_string(section, key, got, kIniBufferSize, nullptr, g_path.c_str()) == 1 &&
+             got == std::string(value, std::strcspn(value, "\r\n"))));
     } else if (f[i][0] == 'i') {
-      (void)read_profile_int(section.c_str(), key.c_str(), 7, g_path.c_str());
+      (void)read_profile_int(section, key, 7, g_path.c_str());
     } else {  // exactly the size asked for: the sanitizer sees any byte written beyond it
-      std::vector<char> buffer(value.empty() ? 1 : 1 + static_cast<unsigned char>(value[0]) % 64);
-      if (read_profile_string(section.c_str(), key.c_str(), buffer.data(), int(buffer.size()),
-                              value.size() > 1 ? value.c_str() + 1 : nullptr, g_path.c_str()) == 1)
+      std::vector<char> buffer(1 + static_cast<unsigned char>(f[i + 2][0]) % 64);
+      if (read_profile_string(section, key, buffer.data(), int(buffer.size()),
+                              f[i + 2].size() > 1 ? value + 1 : nullptr, g_path.c_str()) == 1)
         check(std::memchr(buffer.data(), '\0', buffer.size()) != nullptr);
     }
   }
+  if (mode == 0x1) run_typed_readers();
   return 0;
 }
