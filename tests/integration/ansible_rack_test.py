@@ -6,18 +6,14 @@
 # one alert; the dead port is UNREACHABLE; the password is nowhere at -vvv.
 # Usage: ansible_rack_test.py SOURCE_DIR BIN_DIR
 import json, os, shutil, socket, subprocess, sys, tempfile, time
+from pathlib import Path
 
 SOURCE, BIN = sys.argv[1], sys.argv[2]
 PASSWORD, WRONG = 'quillet', 'wrongpw7'
 PORTS = {'u1': 56001, 'u2': 56002, 'u3': 56003, 'u4': 56004, 'dead': 56005}
 UNITS, GOOD = ('u1', 'u2', 'u3', 'u4'), ('u1', 'u2', 'u3')
-PLAY = '''- hosts: rack
-  gather_facts: false
-  tasks:
-    - station.units.station_config:
-        unit: {snmp: {location: rack 7}}
-        ports: [{port: 1, serial: {baud: 57600, parity: none}}]
-'''
+PLAY = ('[{hosts: rack, gather_facts: false, tasks: [{station.units.station_config: {unit: '
+        '{snmp: {location: rack 7}}, ports: [{port: 1, serial: {baud: 57600, parity: none}}]}}]}]')
 failures = []
 
 
@@ -28,14 +24,8 @@ def check(ok, what):
 
 
 def files(unit):  # station.ini, the EEPROM and the notices
-    paths = [unit + f for f in ('/mnt/jffs2/station.ini', '/dev/i2c-0', '/var/log/forwarder.log')]
-    return [open(p, 'rb').read() if os.path.exists(p) else None for p in paths]
-
-
-def write(path, text, mode=0o644):
-    with open(path, 'w') as f:
-        f.write(text)
-    os.chmod(path, mode)
+    paths = [Path(unit + f) for f in ('/mnt/jffs2/station.ini', '/dev/i2c-0', '/var/log/forwarder.log')]
+    return [p.read_bytes() if p.exists() else None for p in paths]
 
 
 def main():
@@ -57,7 +47,7 @@ def main():
         done = subprocess.run(['ansible-playbook', '-vvv', '-i', 'inventory.yml', 'play.yml',
                                '--vault-password-file', 'vault-pass', *flags], env=env,
                               capture_output=True, text=True, timeout=300)
-        seen = done.stdout + done.stderr + open('log').read() + open('argv').read()
+        seen = done.stdout + done.stderr + Path('log').read_text() + Path('argv').read_text()
         check(PASSWORD not in seen and WRONG not in seen, 'no password at -vvv or in argv %s' % (flags,))
         return {u: json.load(open('tree/' + u)) for u in PORTS}, time.monotonic() - started
 
@@ -70,27 +60,30 @@ def main():
         for u in UNITS:
             shutil.copytree('fresh', u, symlinks=True)
             out = open(u + '.out', 'w')
-            sims.append(subprocess.Popen(['unshare', '-i', BIN + '/stationd-sim', '--root', tmp + '/' + u,
-                                          '--port', str(PORTS[u]), '--no-forwarder'], stdout=out, stderr=out))
+            sims.append(subprocess.Popen(['unshare', '-i', BIN + '/stationd-sim', '--root', u, '--port',
+                                          str(PORTS[u]), '--no-forwarder'], stdout=out, stderr=out))
+        up = lambda: all(socket.socket().connect_ex(('127.0.0.1', PORTS[u])) == 0 for u in UNITS)
         deadline = time.monotonic() + 60
-        while not all(socket.socket().connect_ex(('127.0.0.1', PORTS[u])) == 0 for u in UNITS):
-            check(time.monotonic() < deadline, 'the simulators listen')
-            if failures:
-                return
+        while not up() and time.monotonic() < deadline:
             time.sleep(0.1)
-        write('vault-pass', 'rack-vault\n')
+        if not up():
+            return check(False, 'the simulators listen')
+        Path('vault-pass').write_text('rack-vault\n')
         os.makedirs('host_vars')
         for u in PORTS:
-            write('host_vars/%s.yml' % u, run('ansible-vault', 'encrypt_string', '--vault-password-file',
-                  'vault-pass', '--name', 'station_password', WRONG if u == 'u4' else PASSWORD))
-        write('inventory.yml', 'rack:\n  hosts:\n' + ''.join(
+            Path('host_vars/%s.yml' % u).write_text(run(
+                'ansible-vault', 'encrypt_string', '--vault-password-file', 'vault-pass', '--name',
+                'station_password', WRONG if u == 'u4' else PASSWORD))
+        Path('inventory.yml').write_text('rack:\n  hosts:\n' + ''.join(
             '    %s: {ansible_host: 127.0.0.1, station_tcp_port: %d%s}\n'
             % (u, p, ', station_timeout: 5' if u == 'dead' else '') for u, p in PORTS.items())
-              + '  vars:\n    ansible_connection: local\n    ansible_python_interpreter: '
-              '/usr/bin/python3\n    station_stationctl: %s/stationctl\n' % tmp)
+            + '  vars:\n    ansible_connection: local\n    ansible_python_interpreter: '
+            '/usr/bin/python3\n    station_stationctl: %s/stationctl\n' % tmp)
         # A stationctl that keeps each command line it is given.
-        write('stationctl', '#!/bin/sh\necho "$*" >>%s/argv\nexec %s/stationctl "$@"\n' % (tmp, BIN), 0o755)
-        write('play.yml', PLAY)
+        Path('stationctl').write_text('#!/bin/sh\necho "$*" >>%s/argv\nexec %s/stationctl "$@"\n'
+                                      % (tmp, BIN))
+        os.chmod('stationctl', 0o755)
+        Path('play.yml').write_text(PLAY)
         before = {u: files(u) for u in UNITS}
 
         results, seconds = playbook('--check', '--diff')
@@ -103,7 +96,7 @@ def main():
         check(results['dead'].get('unreachable') and seconds < 60, 'the dead port is UNREACHABLE')
         check(results['u4'].get('rc') == 3 and 'alert' in results['u4']['msg'],
               'a wrong password fails its host, with a word on the alert')
-        check(open('u4/var/log/messages').read().count('Authentication Failure') == 1,
+        check(Path('u4/var/log/messages').read_text().count('Authentication Failure') == 1,
               'one failed-login alert on u4')
 
         results, _ = playbook()
@@ -123,8 +116,8 @@ def main():
             p.wait(timeout=30)
         if not failures:
             shutil.rmtree(tmp, ignore_errors=True)
-    sys.exit(1 if failures else 0)
 
 
 if __name__ == '__main__':
     main()
+    sys.exit(1 if failures else 0)
