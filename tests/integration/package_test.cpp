@@ -13,28 +13,18 @@ TEST_F(SimulatorTest, PackageUnpackedRunsAndDocumentsItself) {
   if (!file_exists(build + "/CPackConfig.cmake")) GTEST_SKIP() << "the PC build makes the package";
   ASSERT_TRUE(start_simulator());
   std::string out, err;
-  ASSERT_EQ(run_to_end({"sh", "-c",
-                        "cpack --config \"$0/CPackConfig.cmake\" -B \"$1/package\" >/dev/null && "
-                        "dpkg-deb -x \"$1\"/package/station-tools_*.deb \"$1/unpacked\"",
-                        build, dir_->path()},
-                       &out, &err, 120000),
-            0)
-      << err;
-  const std::string usr = dir_->file("unpacked/usr/");
-  EXPECT_EQ(run_to_end({"env", "STATIONCTL_PASSWORD=quillet", usr + "bin/stationctl", "export"},
-                       &out, &err),
-            0);
-  EXPECT_NE(out.find("\"ports\": ["), std::string::npos) << out << err;
-  run_to_end(
-      {"bash", "-c",
-       "cd \"$0\"; man -l man/man1/stationctl.1 | grep -q -- --tcp-port && echo ctl; "
-       "man -l man/man1/stationfwd.1 | grep -q -- --serial && echo fwd; "
-       "ask() { . bash-completion/completions/$1; COMP_WORDS=(\"$@\"); COMP_CWORD=$(($# - 1)); "
-       "_$1; echo \"${COMPREPLY[*]}\"; }; ask stationctl se; ask stationctl set link tcp-; "
-       "ask stationfwd --q",
-       usr + "share"},
-      &out, &err);
-  EXPECT_EQ(out, "ctl\nfwd\nset\ntcp-server tcp-client\n--queue-key\n") << err;
+  run_to_end({"sh", "-c",
+              "cpack --config \"$0/CPackConfig.cmake\" -B \"$1/package\" >/dev/null && "
+              "dpkg-deb -x \"$1\"/package/station-tools_*.deb \"$1\" && cd \"$1/usr\" && "
+              "STATIONCTL_PASSWORD=quillet bin/stationctl export | grep -c '\"ports\": \\[' && "
+              "man -l share/man/man1/stationctl.1 | grep -q -- --tcp-port && echo ctl && "
+              "man -l share/man/man1/stationfwd.1 | grep -q -- --serial && echo fwd && "
+              "exec bash -c 'ask() { . share/bash-completion/completions/$1; COMP_WORDS=(\"$@\"); "
+              "COMP_CWORD=$(($# - 1)); _$1; echo \"${COMPREPLY[*]}\"; }; ask stationctl se; "
+              "ask stationctl set link tcp-; ask stationfwd --q'",
+              build, dir_->path()},
+             &out, &err, 120000);
+  EXPECT_EQ(out, "1\nctl\nfwd\nset\ntcp-server tcp-client\n--queue-key\n") << err;
 }
 
 }  // namespace
