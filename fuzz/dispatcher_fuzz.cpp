@@ -1,7 +1,6 @@
 // The dispatcher over one received buffer (first byte: bit 0 logged in, bit 1 from eth0) on a
-// temporary device root whose stores are put back before each input, notices going to a
-// private IPC namespace. The answer stays in its buffer, the login state 0 or 1, the EEPROM
-// lock released.
+// device root whose stores are put back before each input, notices going to a private IPC
+// namespace: the answer stays in its buffer, the login state 0 or 1, the EEPROM lock released.
 #include <fcntl.h>
 #include <sched.h>
 #include <sys/msg.h>

@@ -37,16 +37,14 @@ void read_text(void (*get)(char*), bool terminated) {
 void run_typed_readers() {  // texts end within their size, delimiter counts stay 0..2
   unsigned char quad[4], delimiters[kDelimiterSetSize];
   for (int port = 0; port <= 3; ++port) {
-#define INI_PORT_DECIMAL(key, section_format) get_##key(port);
-#define INI_PORT_WORD(key, section_format, table) get_##key(port);
-#define INI_PORT_HEX(key, section_format) get_##key(port);
-#define INI_PORT_QUAD(key, section_format) get_##key(port, quad);
-#define INI_PORT_DELIMS(key, section_format) \
-  get_##key(port, delimiters);               \
-  check(delimiters[0] <= 2);
-#define INI_UDP_QUAD(name, section_format, key_format) \
+#define INI_PORT_DECIMAL(key, f) get_##key(port);
+#define INI_PORT_WORD(key, f, table) get_##key(port);
+#define INI_PORT_HEX(key, f) get_##key(port);
+#define INI_PORT_QUAD(key, f) get_##key(port, quad);
+#define INI_PORT_DELIMS(key, f) get_##key(port, delimiters), check(delimiters[0] <= 2);
+#define INI_UDP_QUAD(name, f, g) \
   for (int k = 1; k <= 8; ++k) get_##name(port, quad, k);
-#define INI_UDP_DECIMAL(name, section_format, key_format) \
+#define INI_UDP_DECIMAL(name, f, g) \
   for (int k = 1; k <= 8; ++k) get_##name(port, k);
 #include "storage/station_ini_keys.def"
   }
@@ -56,7 +54,7 @@ void run_typed_readers() {  // texts end within their size, delimiter counts sta
 #define INI_QUAD(name, section, key) get_##name(quad);
 #define INI_TEXT(name, section, key, size) read_text<size>(get_##name, true);
 #define INI_SMTP_TEXT(name, section, key, size) read_text<size>(get_##name, false);
-#define INI_FLAGS(name, section, key_format, count, out_of_range) \
+#define INI_FLAGS(name, s, k, count, o) \
   for (int i = -1; i <= (count); ++i) get_##name(i);
 #include "storage/station_ini_keys.def"
 }

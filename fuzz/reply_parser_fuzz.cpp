@@ -11,8 +11,7 @@
 
 extern "C" int LLVMFuzzerTestOneInput(const uint8_t* bytes, size_t size) {
   if (size > 4096) return 0;
-  const int count = static_cast<int>(size);
-  int pos = 0;
+  int pos = 0, count = static_cast<int>(size);
   std::vector<ReplyGroup> groups;
   for (const Request& r : read_requests(1, kReadAll)) {
     groups.emplace_back();

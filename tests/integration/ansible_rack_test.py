@@ -1,9 +1,9 @@
 #!/usr/bin/python3
-# A rack of four simulated units and one dead address, driven by ansible-playbook through the
-# collection built from ansible/, in a network namespace of its own (each unit in an IPC one).
-# Check mode reports the changes and leaves every file byte for byte; the real run changes the
-# units, a second run nothing (no notice either); a wrong password fails its host alone with
-# one alert; the dead port is UNREACHABLE; the password is nowhere at -vvv.
+# A rack of four simulated units (each in an IPC namespace) and a dead port in a network namespace,
+# driven by ansible-playbook through the collection built from ansible/. Check mode reports the
+# changes and leaves every file byte for byte; the real run changes the units, a second run nothing
+# (no notice either); a wrong password fails its host alone with one alert; the dead port is
+# UNREACHABLE; the password is nowhere at -vvv.
 # Usage: ansible_rack_test.py SOURCE_DIR BIN_DIR
 import json, os, shutil, socket, subprocess, sys, tempfile, time
 from pathlib import Path
@@ -59,9 +59,9 @@ def main():
         run(BIN + '/stationd-sim', '--root', 'fresh', '--prepare-only')
         for u in UNITS:
             shutil.copytree('fresh', u, symlinks=True)
-            out = open(u + '.out', 'w')
             sims.append(subprocess.Popen(['unshare', '-i', BIN + '/stationd-sim', '--root', u, '--port',
-                                          str(PORTS[u]), '--no-forwarder'], stdout=out, stderr=out))
+                                          str(PORTS[u]), '--no-forwarder'], stdout=open(u + '.out', 'w'),
+                                         stderr=subprocess.STDOUT))
         up = lambda: all(socket.socket().connect_ex(('127.0.0.1', PORTS[u])) == 0 for u in UNITS)
         deadline = time.monotonic() + 60
         while not up() and time.monotonic() < deadline:

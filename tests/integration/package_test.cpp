@@ -1,6 +1,5 @@
-// The Debian package of the PC tools, built from this build and unpacked (never installed):
-// its stationctl talks to the simulator; the man pages and bash completions of stationctl and
-// stationfwd tell their options and commands.
+// The Debian package of the PC tools, built and unpacked (never installed): its stationctl talks
+// to the simulator; the man pages and completions of stationctl and stationfwd tell their words.
 #include <cstdlib>
 #include <string>
 
