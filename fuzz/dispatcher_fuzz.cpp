@@ -6,12 +6,14 @@
 #include <sys/msg.h>
 #include <unistd.h>
 
+#include <array>
 #include <cstdint>
 #include <cstdio>
 #include <cstdlib>
 #include <filesystem>
 #include <fstream>
 #include <iterator>
+#include <string>
 
 #include "model/port_loader.h"
 #include "platform/device_root.h"
@@ -28,12 +30,13 @@ namespace {
 char g_root[] = "/tmp/dispatcher_fuzz.XXXXXX";
 int g_home = -1, g_queue = -1;
 FakeI2c* g_chip = nullptr;
-struct Stores {
+PortTable g_table;
+struct {  // what each input starts from
   std::array<unsigned char, 8192> chip;
   std::string ini;
   PortTable table;
   SnmpIdentity identity;
-} g_now, g_start;
+} g_start;
 
 void require(bool condition) {
   if (!condition) abort();
@@ -59,10 +62,10 @@ extern "C" int LLVMFuzzerInitialize(int*, char***) {
   factory_initialize();
   load_default_settings();
   set_eePassword("secret\0\0");  // so seeds can log in: "secret", or "<user> secret"
-  load_port_table(&g_now.table, get_port_count());
+  load_port_table(&g_table, get_port_count());
   load_snmp_identity(process_snmp_identity());
-  g_start = {chip.chip, read_ini(), g_now.table, *process_snmp_identity()};
-  set_session_context(&g_now.table, get_port_count(), process_snmp_identity());
+  g_start = {chip.chip, read_ini(), g_table, *process_snmp_identity()};
+  set_session_context(&g_table, get_port_count(), process_snmp_identity());
   return fchdir(g_home);
 }
 
@@ -72,7 +75,7 @@ extern "C" int LLVMFuzzerTestOneInput(const uint8_t* bytes, size_t size) {
   g_chip->transfers.clear();
   if (read_ini() != g_start.ini)
     std::ofstream(at(kStationIniPath), std::ios::binary) << g_start.ini;
-  g_now.table = g_start.table;
+  g_table = g_start.table;
   *process_snmp_identity() = g_start.identity;
   set_current_port(1);
 
