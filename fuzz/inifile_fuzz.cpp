@@ -34,28 +34,23 @@ void read_text(void (*get)(char*), bool terminated) {
   check(!terminated || std::memchr(text, 0, size));
 }
 
-void run_typed_readers() {  // texts end within their size, delimiter counts stay 0..2
+// The readers whose output depends on more than read_profile_int (the 'i' operation): texts end
+// within their size, delimiter counts stay 0..2.
+void run_typed_readers() {
   unsigned char quad[4], delimiters[kDelimiterSetSize];
   for (int port = 0; port <= 3; ++port) {
-#define INI_PORT_DECIMAL(key, f) get_##key(port);
 #define INI_PORT_WORD(key, f, table) get_##key(port);
 #define INI_PORT_HEX(key, f) get_##key(port);
 #define INI_PORT_QUAD(key, f) get_##key(port, quad);
 #define INI_PORT_DELIMS(key, f) get_##key(port, delimiters), check(delimiters[0] <= 2);
 #define INI_UDP_QUAD(name, f, g) \
   for (int k = 1; k <= 8; ++k) get_##name(port, quad, k);
-#define INI_UDP_DECIMAL(name, f, g) \
-  for (int k = 1; k <= 8; ++k) get_##name(port, k);
 #include "storage/station_ini_keys.def"
   }
-#define INI_DECIMAL(name, section, key) get_##name();
-#define INI_BYTE(name, section, key) check(get_##name() <= 255);
 #define INI_WORD(name, section, key, table, to_code) get_##name();
 #define INI_QUAD(name, section, key) get_##name(quad);
 #define INI_TEXT(name, section, key, size) read_text<size>(get_##name, true);
 #define INI_SMTP_TEXT(name, section, key, size) read_text<size>(get_##name, false);
-#define INI_FLAGS(name, s, k, count, o) \
-  for (int i = -1; i <= (count); ++i) get_##name(i);
 #include "storage/station_ini_keys.def"
 }
 

@@ -1,9 +1,9 @@
 #!/usr/bin/python3
-# A rack of four simulated units (each in an IPC namespace) and a dead port in a network namespace,
-# driven by ansible-playbook through the collection built from ansible/. Check mode reports the
-# changes and leaves every file byte for byte; the real run changes the units, a second run nothing
-# (no notice either); a wrong password fails its host alone with one alert; the dead port is
-# UNREACHABLE; the password is nowhere at -vvv.
+# Four simulated units (each in an IPC namespace) and a dead port in a network namespace, driven by
+# ansible-playbook through the collection built from ansible/. Check mode reports the changes and
+# leaves every file byte for byte; the real run changes the units, a second run nothing (no notice
+# either); a wrong password fails its host alone with one alert; the dead port is UNREACHABLE;
+# the password is nowhere at -vvv.
 # Usage: ansible_rack_test.py SOURCE_DIR BIN_DIR
 import json, os, shutil, socket, subprocess, sys, tempfile, time
 from pathlib import Path
@@ -24,8 +24,8 @@ def check(ok, what):
 
 
 def files(unit):  # station.ini, the EEPROM and the notices
-    paths = [Path(unit + f) for f in ('/mnt/jffs2/station.ini', '/dev/i2c-0', '/var/log/forwarder.log')]
-    return [p.read_bytes() if p.exists() else None for p in paths]
+    return [p.read_bytes() if p.exists() else None for p in (Path(unit + f) for f in (
+        '/mnt/jffs2/station.ini', '/dev/i2c-0', '/var/log/forwarder.log'))]
 
 
 def main():
@@ -62,11 +62,11 @@ def main():
             sims.append(subprocess.Popen(['unshare', '-i', BIN + '/stationd-sim', '--root', u, '--port',
                                           str(PORTS[u]), '--no-forwarder'], stdout=open(u + '.out', 'w'),
                                          stderr=subprocess.STDOUT))
-        up = lambda: all(socket.socket().connect_ex(('127.0.0.1', PORTS[u])) == 0 for u in UNITS)
-        deadline = time.monotonic() + 60
-        while not up() and time.monotonic() < deadline:
+        for _ in range(600):  # a minute for the simulators to listen
+            if all(socket.socket().connect_ex(('127.0.0.1', PORTS[u])) == 0 for u in UNITS):
+                break
             time.sleep(0.1)
-        if not up():
+        else:
             return check(False, 'the simulators listen')
         Path('vault-pass').write_text('rack-vault\n')
         os.makedirs('host_vars')
@@ -108,8 +108,6 @@ def main():
         for u in GOOD:
             check(not results[u]['changed'] and 'rc' not in results[u] and files(u) == after[u],
                   '%s: second run: no change, no notice, nothing written' % u)
-        check(results['dead'].get('unreachable') and results['u4'].get('rc') == 3,
-              'the others still fail alone')
     finally:
         for p in sims:
             p.terminate()
