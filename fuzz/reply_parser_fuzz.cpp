@@ -9,7 +9,6 @@
 #include "client/port_json.h"
 
 extern "C" int LLVMFuzzerTestOneInput(const uint8_t* bytes, size_t size) {
-  if (size > 4096) return 0;
   int pos = 0, count = static_cast<int>(size);
   std::vector<ReplyGroup> groups;
   for (const Request& r : read_requests(1, kReadAll)) {

@@ -17,13 +17,12 @@ TEST_F(SimulatorTest, PackageUnpackedRunsAndDocumentsItself) {
               "dpkg-deb -x \"$1\"/package/station-tools_*.deb \"$1\" && cd \"$1/usr\" && "
               "STATIONCTL_PASSWORD=quillet bin/stationctl export | grep -c '\"ports\": \\[' && "
               "man -l share/man/man1/stationctl.1 | grep -q -- --tcp-port && echo ctl && "
-              "man -l share/man/man1/stationfwd.1 | grep -q -- --serial && echo fwd && "
               "exec bash -c 'ask() { . share/bash-completion/completions/$1; COMP_WORDS=(\"$@\"); "
               "COMP_CWORD=$(($# - 1)); _$1; echo \"${COMPREPLY[*]}\"; }; ask stationctl se; "
               "ask stationctl set link tcp-; ask stationfwd --q'",
               build, dir_->path()},
              &out, &err, 120000);
-  EXPECT_EQ(out, "1\nctl\nfwd\nset\ntcp-server tcp-client\n--queue-key\n") << err;
+  EXPECT_EQ(out, "1\nctl\nset\ntcp-server tcp-client\n--queue-key\n") << err;
 }
 
 }  // namespace

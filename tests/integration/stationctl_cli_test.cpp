@@ -46,7 +46,6 @@ class Stationctl : public SimulatorTest {
     if (IsSkipped() || HasFatalFailure()) return;
     ASSERT_TRUE(start_simulator());
   }
-  // show with the extra words prints each of the lines.
   void expect_shown(const std::string& extra, const std::vector<std::string>& lines) {
     const CtlRun r = stationctl("show " + extra);  // its status: the new password's show
     for (const std::string& l : lines) EXPECT_NE(r.out.find(l), std::string::npos) << l << r.all();
@@ -65,11 +64,10 @@ class Stationctl : public SimulatorTest {
 };
 
 // Every set reaches station.ini, a link set with the layout of its new mode (queried where the
-// set leaves fields); apply takes a port back, or to another port; a new password replaces the
-// old. Before: a delimiter flag of 0 cannot be sent, virtual-com stays only after a link mode.
+// set leaves fields); apply takes a port back, or to another; a new password replaces the old.
 TEST_F(Stationctl, SetsReachTheUnitAndApplyAndDiffRoundTrip) {
-  ASSERT_EQ(stationctl("set delimiter tcp --flag 1").status, 0);
-  ASSERT_EQ(stationctl("set tcp-mode virtual-com").status, 0);
+  ASSERT_EQ(stationctl("set delimiter tcp --flag 1").status, 0);  // a flag of 0 cannot be sent
+  ASSERT_EQ(stationctl("set tcp-mode virtual-com").status, 0);    // kept only after a link mode
   const std::string before = file("before.json", stationctl("show --json").out);
   const std::string sets[][2] = {
       {"set serial --baud 115200 --data-bits 7 --parity even --stop-bits 2 --flow rts-cts",
@@ -170,10 +168,9 @@ TEST_F(Stationctl, ShowRawAndEachRefusalLeaveTheUnitAsItWas) {
   }
   const CtlRun raw = stationctl("--port 2 raw fffa2c5e00fff0 ff:fa:2c:02:08:08:ff:f0");
   EXPECT_EQ(raw.out, "194 select-port     02\n180 error           02  (set-datasize refused)\n");
-  // Nothing changed, or it would have been announced: the first notice is this set's, for COM2.
   ASSERT_EQ(stationctl("--port 2 set serial --baud 19200").status, 0);
   ASSERT_TRUE(wait_for_text("var/log/forwarder.log", "2\n"));
-  EXPECT_EQ(read_file(root_file("var/log/forwarder.log")), "2\n");
+  EXPECT_EQ(read_file(root_file("var/log/forwarder.log")), "2\n");  // nothing changed before
 }
 
 }  // namespace
