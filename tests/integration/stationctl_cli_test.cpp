@@ -13,8 +13,7 @@
 namespace {
 
 const std::string eth0 = std::string("-H ") + kEth0Address;
-// The words of a line, split at spaces; '~' stands for a space inside a word.
-std::vector<std::string> words(const std::string& line) {
+std::vector<std::string> words(const std::string& line) {  // '~': a space inside a word
   std::vector<std::string> out;
   std::istringstream in(line);
   for (std::string w; in >> w; out.push_back(w)) std::replace(w.begin(), w.end(), '~', ' ');
@@ -171,6 +170,7 @@ TEST_F(Stationctl, ShowRawAndEachRefusalLeaveTheUnitAsItWas) {
   ASSERT_EQ(stationctl("--port 2 set serial --baud 19200").status, 0);
   ASSERT_TRUE(wait_for_text("var/log/forwarder.log", "2\n"));
   EXPECT_EQ(read_file(root_file("var/log/forwarder.log")), "2\n");  // nothing changed before
+  EXPECT_NE(stationctl("export").out.find("\"baud\": 19200"), std::string::npos);  // each port
 }
 
 }  // namespace
