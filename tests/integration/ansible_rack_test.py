@@ -79,9 +79,8 @@ def main():
             % (u, p, ', station_timeout: 5' if u == 'dead' else '') for u, p in PORTS.items())
             + '  vars:\n    ansible_connection: local\n    ansible_python_interpreter: '
             '/usr/bin/python3\n    station_stationctl: %s/stationctl\n' % tmp)
-        # A stationctl that keeps each command line it is given.
-        Path('stationctl').write_text('#!/bin/sh\necho "$*" >>%s/argv\nexec %s/stationctl "$@"\n'
-                                      % (tmp, BIN))
+        Path('stationctl').write_text(  # a stationctl that keeps each command line it is given
+            '#!/bin/sh\necho "$*" >>%s/argv\nexec %s/stationctl "$@"\n' % (tmp, BIN))
         os.chmod('stationctl', 0o755)
         Path('play.yml').write_text(PLAY)
         before = {u: files(u) for u in UNITS}

@@ -165,6 +165,7 @@ TEST_F(Stationctl, ShowRawAndEachRefusalLeaveTheUnitAsItWas) {
     EXPECT_TRUE(r.err.rfind("stationctl: ", 0) == 0 && r.err.find(message) != r.err.npos) << r.err;
     holder.reset();
   }
+  EXPECT_EQ(stationctl("").err.rfind("Usage: stationctl", 0), 0u);
   const CtlRun raw = stationctl("--port 2 raw fffa2c5e00fff0 ff:fa:2c:02:08:08:ff:f0");
   EXPECT_EQ(raw.out, "194 select-port     02\n180 error           02  (set-datasize refused)\n");
   ASSERT_EQ(stationctl("--port 2 set serial --baud 19200").status, 0);
