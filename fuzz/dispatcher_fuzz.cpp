@@ -88,8 +88,7 @@ extern "C" int LLVMFuzzerTestOneInput(const uint8_t* bytes, size_t size) {
           length <= kAnswerBufferSize && (logged_in == 0 || logged_in == 1));
   delete[] answer;
   require(access(at("/tmp/eeprom.lock").c_str(), F_OK) != 0);
-  for (ChangeNotice notice; msgrcv(g_queue, &notice, sizeof notice.text, 0, IPC_NOWAIT) >= 0;) {
-  }
+  for (ChangeNotice n; msgrcv(g_queue, &n, sizeof n.text, 0, IPC_NOWAIT) >= 0;) continue;
   for (const char* log : {"/var/log/alertd.log", "/var/log/messages", "/var/log/programs.log"})
     truncate(at(log).c_str(), 0);  // logs would grow without bound over millions of inputs
   return 0;

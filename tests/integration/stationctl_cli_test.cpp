@@ -168,6 +168,7 @@ TEST_F(Stationctl, ShowRawAndEachRefusalLeaveTheUnitAsItWas) {
   EXPECT_EQ(stationctl("").err.rfind("Usage: stationctl", 0), 0u);
   const CtlRun raw = stationctl("--port 2 raw fffa2c5e00fff0 ff:fa:2c:02:08:08:ff:f0");
   EXPECT_EQ(raw.out, "194 select-port     02\n180 error           02  (set-datasize refused)\n");
+  EXPECT_EQ(stationctl("raw fffa2c5e").status, 0);  // a head without a tail expects nothing
   ASSERT_EQ(stationctl("--port 2 set serial --baud 19200").status, 0);
   ASSERT_TRUE(wait_for_text("var/log/forwarder.log", "2\n"));
   EXPECT_EQ(read_file(root_file("var/log/forwarder.log")), "2\n");  // nothing changed before
