@@ -1,123 +1,107 @@
-// Reads and writes on a real file whose text comes from the input, checking what must hold
-// whatever the text: a refused write leaves the file byte for byte, a rewritten file stays
-// within the text limit and was loadable, a key found before a write reads back as the value
-// written (up to its first line end), and a read stays inside its size and terminates a value.
-//
-// Input: flags byte, then fields separated by 0x01: the file text, then per operation three
-// fields: op letter + section, key, value ('w' write, 'i' a number read, otherwise a string
-// read whose size is the value's first byte and whose default is the rest). The flags' high nibble
-// 8 pads the text by repetition to 65,535
-// - (low nibble) bytes, C to 65,536 + (low nibble), 2 removes the file instead.
+// INI reads and writes on a real station.ini, then (flags 0x1X) its typed readers for ports 0..3.
+// Input: flags (0x8N pads the text to 65,535 - N bytes, 0xCN to 65,536 + N, 0x2X removes the
+// file), then fields split at 0x01: the text, then per operation "op + section", key, value ('w'
+// write, 'i' number read, else a string read of size value[0] % 64 + 1, default the rest).
 #include <unistd.h>
 
 #include <algorithm>
 #include <cstdint>
-#include <cstdio>
 #include <cstdlib>
 #include <cstring>
+#include <filesystem>
 #include <fstream>
 #include <iterator>
 #include <string>
 #include <vector>
 
+#include "platform/root.h"
 #include "storage/inifile.h"
+#include "storage/station_ini.h"
 
 namespace {
 
-std::string g_dir, g_path;
+char g_dir[] = "/tmp/inifile_fuzz.XXXXXX";
+std::string g_path;
 
-void check(bool ok, const char* what) {
-  if (ok) return;
-  std::fprintf(stderr, "inifile_fuzz: %s\n", what);
-  std::abort();
+void check(bool ok) {
+  if (!ok) std::abort();
+}
+const char* or_default(const char* text, const char* otherwise) { return *text ? text : otherwise; }
+template <int size>
+void read_text(void (*get)(char*), bool terminated) {
+  char text[size];
+  get(text);
+  check(!terminated || std::memchr(text, 0, size));
 }
 
-bool file_text(std::string* text) {
+// The readers whose output depends on more than read_profile_int (the 'i' operation): texts end
+// within their size, delimiter counts stay 0..2.
+void run_typed_readers() {
+  unsigned char quad[4], delimiters[kDelimiterSetSize];
+  for (int port = 0; port <= 3; ++port) {
+#define INI_PORT_WORD(key, f, table) get_##key(port);
+#define INI_PORT_HEX(key, f) get_##key(port);
+#define INI_PORT_QUAD(key, f) get_##key(port, quad);
+#define INI_PORT_DELIMS(key, f) get_##key(port, delimiters), check(delimiters[0] <= 2);
+#define INI_UDP_QUAD(name, f, g) \
+  for (int k = 1; k <= 8; ++k) get_##name(port, quad, k);
+#include "storage/station_ini_keys.def"
+  }
+#define INI_WORD(name, section, key, table, to_code) get_##name();
+#define INI_QUAD(name, section, key) get_##name(quad);
+#define INI_TEXT(name, section, key, size) read_text<size>(get_##name, true);
+#define INI_SMTP_TEXT(name, section, key, size) read_text<size>(get_##name, false);
+#include "storage/station_ini_keys.def"
+}
+
+std::string file_text() {
   std::ifstream in(g_path, std::ios::binary);
-  text->assign(std::istreambuf_iterator<char>(in), {});
-  return in.is_open();
-}
-
-void run_write(const char* section, const char* key, const char* value) {
-  std::string before, after;
-  const bool existed = file_text(&before);
-  IniPositions at;
-  const bool found = existed && parse_file(section, key, before.c_str(), &at) == 1;
-  const int result = write_profile_string(section, key, value, g_path.c_str());
-  const bool exists = file_text(&after);
-  if (result != 1) return check(exists == existed && after == before, "a refused write changed it");
-  check(!existed || (before.size() < 65536 && before.find('\0') == std::string::npos),
-        "an unloadable file was rewritten");
-  check(after.size() <= 65535, "a write passed the text limit");
-  if (!found) return;
-  std::vector<char> got(kIniBufferSize);
-  check(
-      read_profile_string(section, key, got.data(), kIniBufferSize, nullptr, g_path.c_str()) == 1 &&
-          std::string(got.data()) == std::string(value, std::strcspn(value, "\r\n")),
-      "a replaced value read back wrong");
-}
-
-// The buffer has exactly the size asked for: the sanitizer sees any byte written beyond it.
-void run_read(const char* section, const char* key, const std::string& value) {
-  const std::size_t size = value.empty() ? 1 : 1 + static_cast<unsigned char>(value[0]) % 64;
-  std::vector<char> buffer(size, '#');
-  const char* def = value.size() > 1 ? value.c_str() + 1 : nullptr;
-  if (read_profile_string(section, key, buffer.data(), static_cast<int>(size), def,
-                          g_path.c_str()) == 1)
-    check(std::memchr(buffer.data(), '\0', size) != nullptr, "a found value is not terminated");
-}
-
-void remove_scratch() {
-  ::unlink(g_path.c_str());
-  ::rmdir(g_dir.c_str());
+  return in ? std::string(std::istreambuf_iterator<char>(in), {}) : "(none)";
 }
 
 }  // namespace
 
 extern "C" int LLVMFuzzerInitialize(int*, char***) {
-  const char* base = std::getenv("TMPDIR");
-  std::string tmpl = std::string(base && *base ? base : "/tmp") + "/inifile-fuzz-XXXXXX";
-  check(::mkdtemp(tmpl.data()) != nullptr, "mkdtemp failed");
-  g_dir = tmpl;
-  g_path = g_dir + "/station.ini";
-  std::atexit(remove_scratch);
-  return 0;
+  check(mkdtemp(g_dir) && std::filesystem::create_directories(g_dir + std::string("/mnt/jffs2")));
+  g_path = g_dir + std::string(kStationIniPath);
+  std::atexit([] { std::filesystem::remove_all(g_dir); });
+  return set_root(g_dir);
 }
 
 extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size) {
   if (size == 0 || size > 8192) return 0;
-  std::vector<std::string> fields(1);
-  for (size_t i = 1; i < size; ++i)
-    if (data[i] == 0x01)
-      fields.emplace_back();
-    else
-      fields.back().push_back(static_cast<char>(data[i]));
-  std::string text = fields[0];
+  std::vector<std::string> f(1);
+  for (size_t i = 1; i < size; ++i) data[i] == 1 ? f.emplace_back() : f.back() += char(data[i]);
+  std::string& text = f[0];
   const unsigned mode = data[0] >> 4;
   if (mode == 0x8 || mode == 0xC) {
     const size_t target = mode == 0x8 ? 65535 - (data[0] & 0xFu) : 65536 + (data[0] & 0xFu);
-    if (text.empty()) text = "x";
-    while (text.size() < target) text.append(text, 0, std::min(text.size(), target - text.size()));
+    for (text += text.empty() ? "x" : ""; text.size() < target;) text += text;
     text.resize(target);
   }
-  ::unlink(g_path.c_str());
+  unlink(g_path.c_str());
   if (mode != 0x2) std::ofstream(g_path, std::ios::binary) << text;
-
-  for (size_t f = 1, ops = 0; f < fields.size() && ops < 6; f += 3, ++ops) {
+  f.resize(1 + 3 * std::min<size_t>(6, (f.size() + 1) / 3));  // at most 6 operations
+  for (size_t i = 1; i < f.size(); i += 3) {
     // Sections and keys are never empty (a caller obligation); a NUL ends them as in C.
-    const std::string& head = fields[f];
-    std::string section = head.empty() ? "" : std::string(head.c_str() + 1);
-    std::string key = f + 1 < fields.size() ? std::string(fields[f + 1].c_str()) : "";
-    const std::string value = f + 2 < fields.size() ? fields[f + 2] : "";
-    if (section.empty()) section = "S";
-    if (key.empty()) key = "K";
-    const char op = head.empty() ? 'r' : head[0];
-    if (op == 'w')
-      run_write(section.c_str(), key.c_str(), value.c_str());
-    else if (op == 'i')
-      (void)read_profile_int(section.c_str(), key.c_str(), 7, g_path.c_str());
-    else
-      run_read(section.c_str(), key.c_str(), value);
+    const char* section = or_default(f[i].empty() ? "" : f[i].c_str() + 1, "S");
+    const char *key = or_default(f[i + 1].c_str(), "K"), *value = f[i + 2].c_str();
+    if (f[i][0] == 'w') {
+      // Refused, the file stays byte for byte; written, it was loadable and stays in the limit.
+      const std::string before = file_text();
+      check(write_profile_string(section, key, value, g_path.c_str()) != 1
+                ? file_text() == before
+                : file_text().size() <= 65535 && before.size() < 65536 &&
+                      !std::memchr(before.data(), 0, before.size()));
+    } else if (f[i][0] == 'i') {
+      (void)read_profile_int(section, key, 7, g_path.c_str());
+    } else {  // exactly the size asked for: the sanitizer sees any byte written beyond it
+      std::vector<char> buffer(1 + static_cast<unsigned char>(f[i + 2][0]) % 64);
+      if (read_profile_string(section, key, buffer.data(), int(buffer.size()),
+                              f[i + 2].size() > 1 ? value + 1 : nullptr, g_path.c_str()) == 1)
+        check(std::memchr(buffer.data(), '\0', buffer.size()) != nullptr);
+    }
   }
+  if (mode == 0x1) run_typed_readers();
   return 0;
 }

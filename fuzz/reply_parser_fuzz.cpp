@@ -1,6 +1,5 @@
-// Bytes as the network might bring them in answer to a whole read of a port: taken frame by
-// frame as the client takes them, grouped by request and decoded. A view read prints as JSON
-// that, planned over it again, changes nothing; nothing reads outside the bytes.
+// Network bytes answering a whole read of a port, taken and decoded as the client does: nothing
+// reads outside them, and a view read prints as JSON that, planned over it again, changes nothing.
 #include <cstdint>
 #include <cstdlib>
 #include <string>
@@ -10,9 +9,7 @@
 #include "client/port_json.h"
 
 extern "C" int LLVMFuzzerTestOneInput(const uint8_t* bytes, size_t size) {
-  if (size > 4096) return 0;
-  const int count = static_cast<int>(size);
-  int pos = 0;
+  int pos = 0, count = static_cast<int>(size);
   std::vector<ReplyGroup> groups;
   for (const Request& r : read_requests(1, kReadAll)) {
     groups.emplace_back();

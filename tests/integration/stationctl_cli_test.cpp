@@ -1,26 +1,20 @@
 // stationctl, the real executable (through the emulator on a cross build), against the
-// simulator in the test's own namespaces: show, sets, apply and diff round trips, the
-// refusals before anything is sent, and each exit status with its message.
+// simulator in the test's own namespaces.
 #include <sys/wait.h>
 
 #include <algorithm>
-#include <filesystem>
-#include <nlohmann/json.hpp>
 #include <sstream>
 #include <string>
 #include <tuple>
 #include <vector>
 
-#include "storage/inifile.h"
 #include "support/sim_harness.h"
 
 namespace {
 
-using Words = std::vector<std::string>;
 const std::string eth0 = std::string("-H ") + kEth0Address;
-// The words of a line, split at spaces; '~' stands for a space inside a word.
-Words words(const std::string& line) {
-  Words out;
+std::vector<std::string> words(const std::string& line) {  // '~': a space inside a word
+  std::vector<std::string> out;
   std::istringstream in(line);
   for (std::string w; in >> w; out.push_back(w)) std::replace(w.begin(), w.end(), '~', ' ');
   return out;
@@ -29,14 +23,14 @@ Words words(const std::string& line) {
 struct CtlRun {
   int status = -1;  // exit status; -1 when it did not end in time
   std::string out, err;
+  std::string all() const { return std::to_string(status) + out + err; }
 };
 
-// Runs stationctl with the words of line, standard input from /dev/null, no controlling
-// terminal (it must not prompt) and the password (when given) in STATIONCTL_PASSWORD.
+// No terminal to prompt on, standard input from /dev/null, the password (if any) in the env.
 CtlRun stationctl(const std::string& line, const char* password = "quillet") {
-  Words command = {"env", "-u", "STATIONCTL_PASSWORD", "-u", "STATIONCTL_NEW_PASSWORD"};
-  if (password) command.push_back(std::string("STATIONCTL_PASSWORD=") + password);
-  command.push_back("setsid");
+  std::vector<std::string> command = {"env", "-u", "STATIONCTL_NEW_PASSWORD",
+                                      "-uSTATIONCTL_PASSWORD", "setsid"};
+  if (password) command[3] = std::string("STATIONCTL_PASSWORD=") + password;
   for (const std::string& w : program_command("stationctl", words(line))) command.push_back(w);
   CtlRun run;
   const int status = run_to_end(command, &run.out, &run.err, 60000);
@@ -51,52 +45,29 @@ class Stationctl : public SimulatorTest {
     if (IsSkipped() || HasFatalFailure()) return;
     ASSERT_TRUE(start_simulator());
   }
-  // show with the extra words prints each of the lines.
-  void expect_shown(const std::string& extra, const Words& lines) {
-    const CtlRun r = stationctl("show " + extra);
-    EXPECT_EQ(r.status, 0) << r.err;
-    for (const std::string& l : lines) EXPECT_NE(r.out.find(l), std::string::npos) << l << r.out;
+  void expect_shown(const std::string& extra, const std::vector<std::string>& lines) {
+    const CtlRun r = stationctl("show " + extra);  // its status: the new password's show
+    for (const std::string& l : lines) EXPECT_NE(r.out.find(l), std::string::npos) << l << r.all();
   }
-  // A file of the test's own with the text.
   std::string file(const std::string& name, const std::string& text) {
     write_file(dir_->file(name), text);
     return dir_->file(name);
   }
-  // station.ini holds each "SECTION/key=value" of expected.
-  void expect_ini(const std::string& expected) {
-    for (const std::string& e : words(expected)) {
-      const std::string section = e.substr(0, e.find('/')), key = e.substr(0, e.find('='));
-      char value[64] = "";
-      read_profile_string(section.c_str(), key.substr(section.size() + 1).c_str(), value,
-                          sizeof value, "(missing)", root_file("mnt/jffs2/station.ini").c_str());
-      EXPECT_EQ(key + "=" + value, e);
+  // station.ini holds each "SECTION/key=value" of the line.
+  void expect_ini(const std::string& line) {
+    for (const std::string& e : words(line)) {
+      const std::string in = "\n" + section(e.substr(0, e.find('/'))), key = e.substr(e.find('/'));
+      EXPECT_NE(in.find("\n" + key.substr(1) + "\n"), std::string::npos) << e << "\n" << ini();
     }
   }
 };
 
-TEST_F(Stationctl, ShowReadsThePortWithoutAnnouncingAChange) {
-  expect_shown(
-      "", {"Port                  COM1\nBaud rate             9600\n",
-           "Link mode             TCP server\n  local port          4660\n",
-           "UART delimiter\n  flag                1\n  timer               32770\n"
-           "  characters          0d 0a\n",
-           "SNMP name             \"020000000001\"\n", "Option 79             1  [memory only]\n",
-           "Stored addresses      shown only to a session that arrives on the unit's"});
-  // Nothing was announced: notices arrive in order, and the first is the set's, for COM2.
-  ASSERT_EQ(stationctl("--port 2 set serial --baud 19200").status, 0);
-  ASSERT_TRUE(wait_for_text("var/log/forwarder.log", "2\n"));
-  EXPECT_EQ(read_file(root_file("var/log/forwarder.log")), "2\n");
-}
-
-// Every set command reaches station.ini, and a link set the layout of its new mode (queried
-// where the set leaves fields). apply takes a port back, or to another port.
+// Every set reaches station.ini, a link set with the layout of its new mode (queried where the
+// set leaves fields); apply takes a port back, or to another; a new password replaces the old.
 TEST_F(Stationctl, SetsReachTheUnitAndApplyAndDiffRoundTrip) {
-  // The file to come back to: a delimiter flag of 0 cannot be sent, and the unit keeps
-  // virtual-com only where the link mode is sent first.
-  ASSERT_EQ(stationctl("set delimiter tcp --flag 1").status, 0);
-  ASSERT_EQ(stationctl("set tcp-mode virtual-com").status, 0);
-  const std::string before = dir_->file("before.json"), after = dir_->file("after.json");
-  write_file(before, stationctl("show --json").out);
+  ASSERT_EQ(stationctl("set delimiter tcp --flag 1").status, 0);  // a flag of 0 cannot be sent
+  ASSERT_EQ(stationctl("set tcp-mode virtual-com").status, 0);    // kept only after a link mode
+  const std::string before = file("before.json", stationctl("show --json").out);
   const std::string sets[][2] = {
       {"set serial --baud 115200 --data-bits 7 --parity even --stop-bits 2 --flow rts-cts",
        "COM1/com_flow_control=RTS/CTS"},
@@ -111,12 +82,13 @@ TEST_F(Stationctl, SetsReachTheUnitAndApplyAndDiffRoundTrip) {
       {"set tcp-mode raw", "COM1/com_tcp_mode=RAW"},  // virtual-com would stay in UDP
       {"set link udp --local-port 5000 --entry 3 --enable on --dest-port 6000 --begin-ip "
        "10.77.1.10 --end-ip 10.77.1.20",
-       "COM1/com_udp3_des_ed_ip=10.77.1.20"}};
+       "COM1/com_udp3_des_ed_ip=10.77.1.20"},
+      {"set alias press~4", ""}};  // in memory only, until the next get-all
   for (const auto& [line, ini] : sets) {
-    const CtlRun r = stationctl(line);
-    EXPECT_EQ(std::to_string(r.status) + r.out + r.err, "0") << line;
+    EXPECT_EQ(stationctl(line).all(), "0") << line;
     expect_ini(ini);
   }
+  expect_shown("", {"Alias                 \"press 4\"  [memory only]\n"});
   // What a set leaves of a link mode keeps what station.ini holds for it.
   expect_ini(
       "COM1/com_baud_rate=115200 COM1/com_data_bit=7 COM1/com_parity=Even COM1/com_stop_bit=2 "
@@ -125,18 +97,11 @@ TEST_F(Stationctl, SetsReachTheUnitAndApplyAndDiffRoundTrip) {
   expect_shown(eth0, {"  entry  enabled  port  first address  last address\n"
                       "  1      on       4660  0.0.0.0        0.0.0.0\n",
                       "  max bytes           512\n", "Gateway (eth0)        10.77.0.254\n"});
-  write_file(after, stationctl("show --json").out);
+  const std::string after = file("after.json", stationctl("show --json").out);
 
-  // The alias lives in memory until the next get-all: show reads it before its own.
-  ASSERT_EQ(stationctl("set alias press~4").status, 0);
-  expect_shown("", {"Alias                 \"press 4\"  [memory only]\n"});
-  expect_shown("", {"Alias                 \"\"  [memory only]\n"});
-
-  // Back to the first file; then what the sets made, from there and on the other port.
   const CtlRun applied = stationctl("apply --json " + before);
   ASSERT_EQ(applied.status, 0) << applied.err;
   EXPECT_NE(applied.out.find("\"tcp_mode\": \"virtual-com\""), std::string::npos) << applied.out;
-  EXPECT_EQ(stationctl("diff " + before).status, 0);
   const CtlRun diff = stationctl("diff " + after);
   EXPECT_EQ(diff.status, 1) << diff.err;
   for (const char* line :
@@ -145,20 +110,24 @@ TEST_F(Stationctl, SetsReachTheUnitAndApplyAndDiffRoundTrip) {
         "snmp.location: location -> \"\\u0019\\u001a \\\"\\\\/\"\n"})
     EXPECT_NE(diff.out.find(line), std::string::npos) << line << " in\n" << diff.out;
   EXPECT_EQ(stationctl("--port 2 apply " + after).status, 0);
-  const CtlRun same = stationctl("--port 2 diff " + after);
-  EXPECT_EQ(std::to_string(same.status) + same.out + same.err, "0");
+  EXPECT_EQ(stationctl("--port 2 diff " + after).all(), "0");
 
-  // A new password: the old one no longer logs in.
   EXPECT_EQ(stationctl("set password --new-password-file " + file("pw", "sesame\n")).status, 0);
   EXPECT_EQ(stationctl("show").status, 3);
   EXPECT_EQ(stationctl("-u admin show", "sesame").status, 0);
 }
 
-// 2: refused before anything is sent; 3: login refused; 4: the unit refused, or would (the
-// stored addresses only over eth0); 5: no connection or no greeting. The unit keeps its
-// settings and announces nothing.
-TEST_F(Stationctl, EachRefusalHasItsExitStatusAndMessage) {
+// show, raw and each refusal (2: before anything is sent; 3: login refused; 4: the unit refused,
+// or would: the stored addresses only over eth0; 5: no connection or no greeting), each with its
+// message, leave the unit as it was and announce nothing.
+TEST_F(Stationctl, ShowRawAndEachRefusalLeaveTheUnitAsItWas) {
+  expect_shown(
+      "", {"Baud rate             9600\n", "Link mode             TCP server\n",
+           "  timer               32770\n  characters          0d 0a\n",
+           "SNMP name             \"020000000001\"\n", "Option 79             1  [memory only]\n",
+           "Stored addresses      shown only to a session that arrives on the unit's"});
   const std::tuple<int, std::string, const char*> cases[] = {
+      {5, "--timeout 1 show", "no greeting"},  // held by another client, the daemon never greets
       {2, "set serial --baud 14400", "--baud: 14400 is not a rate the unit supports"},
       {2, "set serial --parity 7", "--parity: 7 is not one of"},
       {2, "set serial --data-bits 4", "--data-bits: 4 is not a number from 5 to 8"},
@@ -166,7 +135,6 @@ TEST_F(Stationctl, EachRefusalHasItsExitStatusAndMessage) {
       {2, "set link udp --entry 9 --enable on", "--entry: 9 is not a UDP entry"},
       {2, "set snmp --name " + std::string(32, 'x'), "is not a text of at most 31 characters"},
       {2, "set net --netmask 255.255.240.0", "--netmask: 255.255.240.0 cannot be sent"},
-      // FF F0 across two fields: the port ends in FF, the filter byte is F0.
       {2, "set link tcp-server --local-port 65280 --ip-filter 240", "65280 cannot be sent"},
       {2, "set delimiter tcp --timer 5", "delimiters.tcp.flag: 0 cannot be sent"},
       {2, "apply " + file("v", R"({"link":{"mode":"udp"},"tcp_mode":"virtual-com"})"), "not kept"},
@@ -175,76 +143,36 @@ TEST_F(Stationctl, EachRefusalHasItsExitStatusAndMessage) {
       {2, "diff " + file("s", R"({"serial": {"stop_bits": 1.0}})"), "stop_bits: 1.0 is not"},
       {2, "apply " + file("c", "{\"serial\": {\n\"baud\": 9600,}}"), "line 2:"},
       {2, "diff " + file("n", R"({"serial": {"baud": null}})"), "baud: null is not"},
-      // A unit document: each setting in its place, each port named once.
       {2, "apply " + file("u", R"({"ports": [{"port": 2, "snmp": {"name": "x"}}]})"),
        "ports[1].snmp.name: a setting of the whole unit belongs under \"unit\""},
       {2, "apply " + file("2", R"({"ports": [{"port": 1}, {"port": 2, "serial": {"baud": 7}}]})"),
        "ports[2].serial.baud: 7 is not a rate"},
-      // Only a password's bytes are left to the encoder's check.
       {2, "set password --new-password-file " + file("p", "a\xFF\xF0z\n"), "holds the bytes FF F0"},
       {2, "set frobnicate", "cannot set frobnicate"},
       {2, "set interface rs232 rs485", "unexpected rs485"},
       {2, "raw fffa2c5", "raw needs frames as an even number of hex digits"},
       {2, "show --bogus", "unknown option --bogus"},
+      {0, "show", "no password"},  // no password (status 2), and no terminal to ask on
       {4, "set net --ip 10.77.0.9", "arrived on its eth0"},
-      // Refused before sending: the baud rate stays.
       {4, "apply " + file("e", R"({"serial":{"baud":57600},"net":{"ip":"10.77.0.9"}})"), "eth0"},
       {3, "--password-file " + file("w", "wrong\n") + " show", "login refused by 127.0.0.1:55960"},
       {5, "--tcp-port 1 show", "cannot connect to 127.0.0.1:1"},
   };
+  auto holder = greeted_client(kLoopback);
   for (const auto& [status, line, message] : cases) {
-    const CtlRun r = stationctl(line);
-    EXPECT_EQ(r.status, status) << line;
+    const CtlRun r = stationctl(line, status == 0 ? nullptr : "quillet");
+    EXPECT_EQ(r.status, status == 0 ? 2 : status) << line;
     EXPECT_TRUE(r.err.rfind("stationctl: ", 0) == 0 && r.err.find(message) != r.err.npos) << r.err;
+    holder.reset();
   }
-  EXPECT_EQ(stationctl("show", nullptr).status, 2);  // no password, and no terminal to ask on
-  const auto holder = greeted_client(kLoopback);     // a daemon held by another client never greets
-  const CtlRun busy = stationctl("--timeout 1 show");
-  EXPECT_EQ(busy.status, 5);
-  EXPECT_NE(busy.err.find("no greeting"), std::string::npos) << busy.err;
-  expect_ini("COM1/com_baud_rate=9600 COM1/com_link_mode=TCP_Server");
-  EXPECT_EQ(read_file(root_file("var/log/forwarder.log")), "");
-}
-
-// export, apply and diff clone one unit onto another: afterwards diff finds nothing, and
-// diff --json on a changed copy names exactly the changes.
-TEST_F(Stationctl, ExportedUnitClonesOntoAnotherUnit) {
-  ASSERT_EQ(stationctl("--port 2 set link udp --entry 3 --enable on --dest-port 7000").status, 0);
-  ASSERT_EQ(stationctl("set snmp --name rack-a").status, 0);
-  const std::string unit = file("unit.json", stationctl("export").out);
-  std::string why;
-  ASSERT_TRUE(copy_tree(fresh_root_template(&why), dir_->file("second")));
-  std::filesystem::create_directory(dir_->file("second-out"));
-  Simulator second(dir_->file("second"), dir_->file("second-out"));
-  ASSERT_TRUE(second.start({"--port", "4000", "--daemon-only"}) && second.wait_listening(4000));
-  EXPECT_EQ(stationctl("--tcp-port 4000 diff " + unit).status, 1);
-  EXPECT_EQ(stationctl("--tcp-port 4000 apply " + unit).status, 0);
-  const CtlRun same = stationctl("--tcp-port 4000 diff --json " + unit);
-  EXPECT_EQ(std::to_string(same.status) + same.out + same.err, "0[]\n");
-  std::string changed = read_file(unit);
-  changed.replace(changed.find("rack-a"), 6, "rack-b");
-  changed.replace(changed.find("7000"), 4, "7001");
-  const CtlRun diff = stationctl("--tcp-port 4000 diff --json " + file("changed.json", changed));
-  EXPECT_EQ(diff.status, 1) << diff.err;
-  EXPECT_EQ(nlohmann::json::parse(diff.out, nullptr, false), nlohmann::json::parse(R"([
-              {"port": null, "field": "snmp.name", "from": "rack-a", "to": "rack-b"},
-              {"port": 2, "field": "link.entries[3].port", "from": "7000", "to": "7001"}])"));
-}
-
-TEST_F(Stationctl, RawPrintsEachReplyFrame) {
-  const CtlRun r = stationctl("--port 2 raw fffa2c5e00fff0 ff:fa:2c:02:08:08:ff:f0");
-  EXPECT_EQ(r.out, "194 select-port     02\n180 error           02  (set-datasize refused)\n");
-  EXPECT_EQ(stationctl("raw fffa2c5e").status, 0);  // a head without a tail: nothing to expect
-}
-
-TEST(StationctlUsage, HelpOnEveryLevelWithTheProtocolsFactsAndUsageWithoutACommand) {
   EXPECT_EQ(stationctl("").err.rfind("Usage: stationctl", 0), 0u);
-  for (const std::string level : {"", "show", "set", "set serial", "set link udp", "raw"}) {
-    const CtlRun r = stationctl(level + " --help");
-    EXPECT_EQ(r.out.rfind("Usage: stationctl " + level, 0), 0u) << r.out;
-    EXPECT_EQ(r.out.find('{'), std::string::npos) << r.out;  // every fact filled in
-  }
-  EXPECT_NE(stationctl("raw --help").out.find("96 get-all         15"), std::string::npos);
+  const CtlRun raw = stationctl("--port 2 raw fffa2c5e00fff0 ff:fa:2c:02:08:08:ff:f0");
+  EXPECT_EQ(raw.out, "194 select-port     02\n180 error           02  (set-datasize refused)\n");
+  EXPECT_EQ(stationctl("raw fffa2c5e").status, 0);  // a head without a tail expects nothing
+  ASSERT_EQ(stationctl("--port 2 set serial --baud 19200").status, 0);
+  ASSERT_TRUE(wait_for_text("var/log/forwarder.log", "2\n"));
+  EXPECT_EQ(read_file(root_file("var/log/forwarder.log")), "2\n");  // nothing changed before
+  EXPECT_NE(stationctl("export").out.find("\"baud\": 19200"), std::string::npos);  // each port
 }
 
 }  // namespace
