@@ -3,9 +3,8 @@
 #include <unistd.h>
 
 #include <algorithm>
-#include <csignal>
-#include <cstdlib>
 #include <filesystem>
+#include <iterator>
 #include <map>
 #include <sstream>
 
@@ -17,8 +16,7 @@ namespace {
 
 struct Step {
   int line;
-  std::string verb, rest, text;    // rest: the line after the verb; text: the block's lines
-  std::vector<std::string> words;  // of the line after the verb and of the block
+  std::string verb, rest, text;  // rest: the line after the verb; text: the block's lines
 };
 
 std::vector<Step> steps_of(const std::string& file) {
@@ -27,23 +25,13 @@ std::vector<Step> steps_of(const std::string& file) {
   std::string line;
   for (int n = 1; std::getline(in, line); ++n) {
     const std::size_t indent = line.find_first_not_of(' '), space = line.find(' ');
+    const std::size_t rest = line.find_first_not_of(' ', space);
     if (indent == line.npos || line[0] == '#') continue;
-    std::istringstream words(line);
-    if (indent > 0 && !steps.empty())
-      steps.back().text += line.substr(indent) + "\n";
-    else if (words >> line)
-      steps.push_back({n, line, space == line.npos ? "" : words.str().substr(space + 1), "", {}});
-    for (std::string w; words >> w;) steps.back().words.push_back(w);
+    if (indent > 0 && !steps.empty()) steps.back().text += line.substr(indent) + "\n";
+    if (indent == 0)
+      steps.push_back({n, line.substr(0, space), line.substr(std::min(rest, line.size())), ""});
   }
   return steps;
-}
-
-std::string hex(const std::string& bytes) {
-  std::string out;
-  for (unsigned char c : bytes)
-    out += std::string(out.empty() ? "" : " ") + "0123456789ABCDEF"[c >> 4] +
-           "0123456789ABCDEF"[c & 15];
-  return out;
 }
 
 std::string lines(const std::vector<std::string>& words, std::size_t from = 0) {
@@ -66,58 +54,54 @@ TEST_P(Scenario, PlaysAsWritten) {
   const std::string image = root_file("dev/i2c-0"), ini_path = root_file("mnt/jffs2/station.ini");
   for (const Step& s : steps_of(read_file(GetParam()))) {
     SCOPED_TRACE(GetParam() + ":" + std::to_string(s.line) + ": " + s.verb + " " + s.rest);
+    std::istringstream in(s.rest + "\n" + s.text);
+    const std::vector<std::string> w{std::istream_iterator<std::string>(in), {}};
     const std::string& v = s.verb;
-    const std::string first = s.words.empty() ? "" : s.words[0];
+    const std::string first = w.empty() ? "" : w[0];
     // The line after its first word; "stdout" is the simulator's output beside the root.
-    const std::string after = s.rest.size() > first.size() ? s.rest.substr(first.size() + 1) : "";
-    const std::string path = first == "stdout" ? "../sim.out" : first;
+    const std::string after = s.rest.substr(std::min(s.rest.size(), first.size() + 1));
+    const std::string name = first == "stdout" ? "../sim.out" : first, path = root_file(name);
     if (v == "station.ini") {
-      write_file(ini_path, lines(s.words));
+      write_file(ini_path, lines(w));
     } else if (v == "ini") {
-      const std::string value = after.substr(std::min(after.size(), s.words.at(1).size() + 1));
-      write_profile_string(first.c_str(), s.words[1].c_str(), value.c_str(), ini_path.c_str());
+      const std::string value = after.substr(std::min(after.size(), w.at(1).size() + 1));
+      write_profile_string(first.c_str(), w[1].c_str(), value.c_str(), ini_path.c_str());
     } else if (v == "poke") {
       std::string was = read_file(image), b = bytes(after);
       write_file(image, was.replace(std::stoul(first), b.size(), b));
     } else if (v == "eeprom") {
       const std::string want = bytes(after);
-      EXPECT_EQ(hex(read_file(image).substr(std::stoul(first), want.size())), hex(want));
+      EXPECT_EQ(read_file(image).substr(std::stoul(first), want.size()), want);
     } else if (v == "connect") {
-      if (!sim_ || !sim_->running()) {
-        ASSERT_TRUE(start_simulator());
-      }
+      ASSERT_TRUE((sim_ && sim_->running()) || start_simulator());
       client.reset();
-      client = greeted_client(first == "eth0"   ? kEth0Address
-                              : first == "eth1" ? kEth1Address
-                                                : kLoopback);
+      client = greeted_client(first == "eth0" ? kEth0Address : kLoopback);
     } else if (v == "login") {
-      ASSERT_TRUE(client->send(frame(0, s.rest.empty() ? kDefaultLogin : s.rest)));
+      ASSERT_TRUE(client->send(frame(0, kDefaultLogin)));
       EXPECT_EQ(client->read(7), reply(0, "S"));
     } else if (v == "send") {
-      ASSERT_TRUE(client->send(bytes(s.rest + " " + s.text)));
+      ASSERT_TRUE(client->send(bytes(s.rest + "\n" + s.text)));
     } else if (v == "expect") {
-      const std::string want = bytes(s.rest + " " + s.text);
-      EXPECT_EQ(hex(client->read(want.size())), hex(want));
-    } else if (v == "silent") {
-      EXPECT_TRUE(client->silent_for(300));
-    } else if (v == "taken") {
-      EXPECT_TRUE(client->wait_taken());
+      const std::string want = bytes(s.rest + "\n" + s.text);
+      EXPECT_EQ(client->read(want.size()), want);
+    } else if (v == "silent" || v == "taken") {
+      EXPECT_TRUE(v == "silent" ? client->silent_for(300) : client->wait_taken());
     } else if (v == "stop") {
       client.reset();
       EXPECT_EQ(sim_->stop(SIGTERM), 0);
     } else if (v == "section") {
-      EXPECT_EQ(section(first), lines(s.words, 1));
+      EXPECT_EQ(section(first), lines(w, 1));
     } else if (v == "has") {
-      EXPECT_TRUE(wait_for_text(path, after + s.text)) << read_file(root_file(path));
+      EXPECT_TRUE(wait_for_text(name, after + s.text)) << read_file(path);
     } else if (v == "lacks") {
-      EXPECT_EQ(read_file(root_file(path)).find(after), std::string::npos) << after;
+      EXPECT_EQ(read_file(path).find(after), std::string::npos) << after;
     } else if (v == "notices") {  // the forwarder's log holds these, and no more follow
-      if (!s.words.empty()) wait_for_text("var/log/forwarder.log", lines(s.words));
+      wait_for_text("var/log/forwarder.log", lines(w));
       usleep(200000);
-      EXPECT_EQ(read_file(root_file("var/log/forwarder.log")), lines(s.words));
+      EXPECT_EQ(read_file(root_file("var/log/forwarder.log")), lines(w));
     } else if (v == "mark" || v == "same") {
-      if (v == "mark") marked[s.rest] = read_file(root_file(s.rest));
-      EXPECT_EQ(read_file(root_file(s.rest)), marked[s.rest]) << s.rest;
+      if (v == "mark") marked[first] = read_file(path);
+      EXPECT_EQ(read_file(path), marked[first]) << first;
     } else {
       FAIL() << "unknown step " << v;
     }

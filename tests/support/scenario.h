@@ -2,7 +2,7 @@
 // the indented lines under it; # a comment.
 //   station.ini WORDS     the whole file, a line per word    ini SECTION KEY VALUE   one key
 //   poke OFFSET BYTES     into the EEPROM image              eeprom OFFSET BYTES     expected
-//   connect eth0|eth1|lo  greeted (the simulator starts)     login [TEXT]            stop
+//   connect eth0|lo       greeted (the simulator starts)     login (the default)     stop
 //   send BYTES            expect BYTES                       silent / taken (all bytes read)
 //   section NAME WORDS    exactly, a line per word           notices [PORT...]       exactly
 //   has|lacks PATH TEXT   a file under the root or stdout    mark PATH / same PATH   unchanged

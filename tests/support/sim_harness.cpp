@@ -9,7 +9,6 @@
 #include <sys/wait.h>
 #include <unistd.h>
 
-#include <algorithm>
 #include <chrono>
 #include <cstdio>
 #include <cstdlib>
@@ -52,11 +51,10 @@ pid_t spawn(const std::vector<std::string>& command, const std::string& out,
   if (pid != 0) return pid;
   prctl(PR_SET_PDEATHSIG, SIGTERM);  // a test killed by a CTest time-out takes its child along
   if (getppid() != parent) _exit(125);
-  const int o = open(out.c_str(), O_WRONLY | O_CREAT | O_APPEND, 0644);
-  const int e = open(err.c_str(), O_WRONLY | O_CREAT | O_APPEND, 0644);
-  const int in = open("/dev/null", O_RDONLY);
-  if (o < 0 || e < 0 || in < 0) _exit(126);
-  dup2(in, 0), dup2(o, 1), dup2(e, 2);
+  const int flags = O_WRONLY | O_CREAT | O_APPEND | O_CLOEXEC;
+  dup2(open("/dev/null", O_RDONLY | O_CLOEXEC), 0);
+  if (dup2(open(out.c_str(), flags, 0644), 1) != 1 || dup2(open(err.c_str(), flags, 0644), 2) != 2)
+    _exit(126);
   execvp(argv[0], argv.data());
   _exit(127);
 }
@@ -74,10 +72,9 @@ int wait_end(pid_t pid, int timeout_ms) {
 bool tcp_row(const std::function<bool(unsigned, unsigned, unsigned, unsigned long)>& match) {
   std::ifstream in("/proc/net/tcp");
   std::string line;
-  std::getline(in, line);  // heading
   unsigned local = 0, remote = 0, state = 0;
   unsigned long tx = 0, rx = 0;
-  while (std::getline(in, line))
+  while (std::getline(in, line))  // the heading does not scan
     if (std::sscanf(line.c_str(), " %*d: %*x:%x %*x:%x %x %lx:%lx", &local, &remote, &state, &tx,
                     &rx) == 5 &&
         match(local, remote, state, rx))
@@ -107,22 +104,21 @@ std::string fresh_root_template(std::string* why) {
   static std::string failure;
   static const std::string root = [&]() -> std::string {
     const std::string bin = env("STATION_BIN_DIR");
-    const std::string base = fs::path(bin).parent_path().string() + "/sim-fresh-root";
     std::error_code ec;  // the template is as new as the simulator that made it
     const auto built = fs::last_write_time(bin + "/stationd-sim", ec).time_since_epoch().count();
+    const std::string base = bin + "/../sim-fresh-root", stamp = std::to_string(built);
     if (bin.empty() || ec) return failure = "no simulator in STATION_BIN_DIR (" + bin + ")", "";
     // Shared by the tests CTest runs side by side: one builds, the others wait on the lock.
-    const int lock = open((base + ".lock").c_str(), O_RDWR | O_CREAT, 0644);
+    const int lock = open((base + ".lock").c_str(), O_RDWR | O_CREAT | O_CLOEXEC, 0644);
     if (lock < 0 || flock(lock, LOCK_EX) != 0) return failure = base + ": " + strerror(errno), "";
-    if (read_file(base + ".stamp") != std::to_string(built) || !file_exists(base + "/dev/i2c-0")) {
+    if (read_file(base + ".stamp") != stamp || !file_exists(base + "/dev/i2c-0")) {
       fs::remove_all(base, ec);
       std::string out, err;
       const int status = run_to_end(
           program_command("stationd-sim", {"--root", base, "--prepare-only"}), &out, &err, 600000);
-      if (status == 0 && file_exists(base + "/dev/i2c-0"))
-        write_file(base + ".stamp", std::to_string(built));
-      else
+      if (status != 0 || !file_exists(base + "/dev/i2c-0"))
         failure = "stationd-sim --prepare-only: status " + std::to_string(status) + "\n" + err;
+      write_file(base + ".stamp", failure.empty() ? stamp : "");
     }
     close(lock);
     return failure.empty() ? base : "";
@@ -150,9 +146,8 @@ int run_to_end(const std::vector<std::string>& command, std::string* out, std::s
 bool Simulator::start(const std::vector<std::string>& extra_args) {
   std::vector<std::string> args = {"--root", root_};
   args.insert(args.end(), extra_args.begin(), extra_args.end());
-  pid_ = spawn(program_command("stationd-sim", args), out_, err_);
   status_ = -2;
-  return pid_ > 0;
+  return (pid_ = spawn(program_command("stationd-sim", args), out_, err_)) > 0;
 }
 
 bool Simulator::running() {
@@ -173,11 +168,8 @@ int Simulator::stop(int signal_number, int timeout_ms) {
 
 bool ControlClient::connect(const char* address, uint16_t port, int receive_buffer) {
   close();
-  TcpOptions options;  // no_delay: otherwise a small send waits for an ACK and joins the next
-  options.timeout_ms = kWaitMs;
-  options.receive_buffer = receive_buffer;
-  std::string why;
-  fd_ = tcp_open(address, port, options, &why);
+  std::string why;  // no_delay: otherwise a small send waits for an ACK and joins the next
+  fd_ = tcp_open(address, port, {kWaitMs, 0, true, receive_buffer}, &why);
   sockaddr_in sin{};
   socklen_t len = sizeof sin;
   if (fd_ < 0 || getsockname(fd_, reinterpret_cast<sockaddr*>(&sin), &len) != 0) return false;
@@ -207,14 +199,6 @@ std::string ControlClient::read_until(const std::string& ending, int timeout_ms)
 bool ControlClient::silent_for(int ms) {
   pollfd p{fd_, POLLIN, 0};
   return poll(&p, 1, ms) == 0;
-}
-
-bool ControlClient::closed_by_peer(int timeout_ms) {
-  const long long deadline = now_ms() + timeout_ms;
-  TcpStatus status = TcpStatus::kOk;
-  for (std::vector<unsigned char> dropped; status == TcpStatus::kOk && now_ms() < deadline;)
-    status = tcp_receive(fd_, &dropped, 4096, static_cast<int>(deadline - now_ms()));
-  return status == TcpStatus::kClosed || status == TcpStatus::kIoError;
 }
 
 bool ControlClient::wait_taken(int timeout_ms) {
@@ -278,9 +262,7 @@ std::unique_ptr<ControlClient> SimulatorTest::greeted_client(const char* address
   auto client = std::make_unique<ControlClient>();
   EXPECT_TRUE(client->connect(address)) << address;
   EXPECT_EQ(client->read(2), kGreeting);
-  if (login) {
-    EXPECT_TRUE(client->send(frame(0, kDefaultLogin)));
-    EXPECT_EQ(client->read(7), reply(0, "S"));
-  }
+  EXPECT_TRUE(!login ||
+              (client->send(frame(0, kDefaultLogin)) && client->read(7) == reply(0, "S")));
   return client;
 }

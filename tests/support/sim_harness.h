@@ -6,7 +6,6 @@
 #include <sys/types.h>
 
 #include <csignal>
-#include <cstdint>
 #include <memory>
 #include <string>
 #include <vector>
@@ -58,15 +57,13 @@ class ControlClient {
   ControlClient() = default;
   ~ControlClient() { close(); }
   ControlClient(const ControlClient&) = delete;
-  bool connect(const char* address, uint16_t port = kControlPort,
-               int receive_buffer = 0 /*SO_RCVBUF*/);
+  bool connect(const char* address, uint16_t port = kControlPort, int receive_buffer = 0);
   bool send(const std::string& bytes);
   // Up to count bytes: fewer when the time runs out or the peer closes.
   std::string read(std::size_t count, int timeout_ms = kWaitMs);
   // Up to and including the first ending, or what came before the time-out or close.
   std::string read_until(const std::string& ending, int timeout_ms = kWaitMs);
   bool silent_for(int ms);  // nothing arrives within ms and the connection stays open
-  bool closed_by_peer(int timeout_ms = kWaitMs);  // end of file or reset
   // Until the server end shows an empty receive queue: the daemon took every byte sent.
   bool wait_taken(int timeout_ms = kWaitMs);
   void close();
