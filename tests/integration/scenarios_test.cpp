@@ -1,5 +1,6 @@
 // Plays each file of tests/data/scenarios (steps: support/scenario.h) against the real
 // simulator: its own namespaces, a fresh root, real TCP.
+#include <sys/wait.h>
 #include <unistd.h>
 
 #include <algorithm>
@@ -49,7 +50,7 @@ std::string bytes(const std::string& text) {
 class Scenario : public SimulatorTest, public testing::WithParamInterface<std::string> {};
 
 TEST_P(Scenario, PlaysAsWritten) {
-  std::unique_ptr<ControlClient> client;
+  std::unique_ptr<ControlClient> client, waiting;
   std::map<std::string, std::string> marked;
   const std::string image = root_file("dev/i2c-0"), ini_path = root_file("mnt/jffs2/station.ini");
   for (const Step& s : steps_of(read_file(GetParam()))) {
@@ -61,6 +62,7 @@ TEST_P(Scenario, PlaysAsWritten) {
     // The line after its first word; "stdout" is the simulator's output beside the root.
     const std::string after = s.rest.substr(std::min(s.rest.size(), first.size() + 1));
     const std::string name = first == "stdout" ? "../sim.out" : first, path = root_file(name);
+    const char* address = first == "eth0" ? kEth0Address : kLoopback;
     if (v == "station.ini") {
       write_file(ini_path, lines(w));
     } else if (v == "ini") {
@@ -75,7 +77,19 @@ TEST_P(Scenario, PlaysAsWritten) {
     } else if (v == "connect") {
       ASSERT_TRUE((sim_ && sim_->running()) || start_simulator());
       client.reset();
-      client = greeted_client(first == "eth0" ? kEth0Address : kLoopback);
+      client = greeted_client(address);
+    } else if (v == "queue") {
+      ASSERT_TRUE((waiting = std::make_unique<ControlClient>())->connect(address));
+      EXPECT_TRUE(waiting->silent_for(500));
+    } else if (v == "leave") {
+      client = std::move(waiting);
+      EXPECT_EQ(client->read(2), kGreeting);
+    } else if (v == "run") {
+      std::string line = "cd " + root() + " &&", out, err;
+      for (const std::string& word : program_command(w.at(1), {})) line += " " + word;
+      const int status = run_to_end({"sh", "-c", line + after.substr(w[1].size())}, &out, &err);
+      EXPECT_EQ(WIFEXITED(status) ? WEXITSTATUS(status) : -1, std::stoi(first)) << err;
+      EXPECT_TRUE(s.text.empty() ? err.empty() : err.find(s.text) != std::string::npos) << err;
     } else if (v == "login") {
       ASSERT_TRUE(client->send(frame(0, kDefaultLogin)));
       EXPECT_EQ(client->read(7), reply(0, "S"));
@@ -94,7 +108,7 @@ TEST_P(Scenario, PlaysAsWritten) {
     } else if (v == "has") {
       EXPECT_TRUE(wait_for_text(name, after + s.text)) << read_file(path);
     } else if (v == "lacks") {
-      EXPECT_EQ(read_file(path).find(after), std::string::npos) << after;
+      EXPECT_TRUE(after.empty() ? !file_exists(path) : read_file(path).find(after) == after.npos);
     } else if (v == "notices") {  // the forwarder's log holds these, and no more follow
       wait_for_text("var/log/forwarder.log", lines(w));
       usleep(200000);

@@ -6,7 +6,9 @@
 //   send BYTES            expect BYTES                       silent / taken (all bytes read)
 //   section NAME WORDS    exactly, a line per word           notices [PORT...]       exactly
 //   has|lacks PATH TEXT   a file under the root or stdout    mark PATH / same PATH   unchanged
-// WORDS and BYTES go on in the block; has takes its block's lines too.
+//   queue eth0|lo         a second client waits, unanswered  leave   the waiting one is greeted
+//   run STATUS PROGRAM ARGS  a shell line in the root; standard error holds the block (or is empty)
+// WORDS and BYTES go on in the block; has takes its block's lines too; lacks PATH: no such file.
 //
 // BYTES, for scenario files and tests, are tokens: two hex digits (FF), a quoted text
 // ("admin quillet", escapes \0 \n \" \\), a frame CODE(BYTES) with a decimal code (94(02) is
