@@ -4,7 +4,6 @@
 #include <fcntl.h>
 #include <poll.h>
 #include <sched.h>
-#include <sys/file.h>
 #include <sys/prctl.h>
 #include <sys/wait.h>
 #include <unistd.h>
@@ -101,30 +100,22 @@ std::vector<std::string> program_command(const std::string& program,
 }
 
 std::string fresh_root_template(std::string* why) {
-  static std::string failure;
-  static const std::string root = [&]() -> std::string {
-    const std::string bin = env("STATION_BIN_DIR");
-    std::error_code ec;  // the template is as new as the simulator that made it
-    const auto built = fs::last_write_time(bin + "/stationd-sim", ec).time_since_epoch().count();
-    const std::string base = bin + "/../sim-fresh-root", stamp = std::to_string(built);
-    if (bin.empty() || ec) return failure = "no simulator in STATION_BIN_DIR (" + bin + ")", "";
-    // Shared by the tests CTest runs side by side: one builds, the others wait on the lock.
-    const int lock = open((base + ".lock").c_str(), O_RDWR | O_CREAT | O_CLOEXEC, 0644);
-    if (lock < 0 || flock(lock, LOCK_EX) != 0) return failure = base + ": " + strerror(errno), "";
-    if (read_file(base + ".stamp") != stamp || !file_exists(base + "/dev/i2c-0")) {
-      fs::remove_all(base, ec);
-      std::string out, err;
-      const int status = run_to_end(
-          program_command("stationd-sim", {"--root", base, "--prepare-only"}), &out, &err, 600000);
-      if (status != 0 || !file_exists(base + "/dev/i2c-0"))
-        failure = "stationd-sim --prepare-only: status " + std::to_string(status) + "\n" + err;
-      write_file(base + ".stamp", failure.empty() ? stamp : "");
-    }
-    close(lock);
-    return failure.empty() ? base : "";
-  }();
-  *why = failure;
-  return root;
+  // One per simulator binary, named by its time; the first test to need it makes it.
+  const std::string bin = env("STATION_BIN_DIR");
+  std::error_code ec;
+  const auto built = fs::last_write_time(bin + "/stationd-sim", ec).time_since_epoch().count();
+  const std::string base = bin + "/../sim-fresh-root-" + std::to_string(built);
+  if (bin.empty() || ec) return *why = "no simulator in STATION_BIN_DIR (" + bin + ")", "";
+  if (file_exists(base)) return base;
+  const std::string mine = base + "." + std::to_string(getpid()), sim = "stationd-sim";
+  std::string out, err;
+  const int status =
+      run_to_end(program_command(sim, {"--root", mine, "--prepare-only"}), &out, &err, 600000);
+  if (status != 0)
+    return *why = sim + " --prepare-only: status " + std::to_string(status) + "\n" + err, "";
+  fs::rename(mine, base, ec);  // unless a test beside this one was first
+  fs::remove_all(mine, ec);
+  return base;
 }
 
 bool copy_tree(const std::string& from, const std::string& to) {
