@@ -1,5 +1,6 @@
 // Plays each file of tests/data/scenarios (steps: support/scenario.h) against the real
 // simulator: its own namespaces, a fresh root, real TCP.
+#include <sys/msg.h>
 #include <sys/wait.h>
 #include <unistd.h>
 
@@ -11,6 +12,7 @@
 #include <set>
 #include <sstream>
 
+#include "protocol/change_notice.h"
 #include "storage/inifile.h"
 #include "support/scenario.h"
 #include "support/sim_harness.h"
@@ -104,7 +106,20 @@ TEST_P(Scenario, PlaysAsWritten) {
       EXPECT_TRUE(v == "silent" ? client->silent_for(300) : client->wait_taken());
     } else if (v == "stop") {
       client.reset();
-      EXPECT_EQ(sim_->stop(SIGTERM), 0);
+      EXPECT_EQ(sim_->stop(first == "INT" ? SIGINT : SIGTERM), 0);
+      EXPECT_FALSE(tcp_listening(kControlPort));  // the daemon went with it
+    } else if (v == "notify") {
+      const int queue = msgget(kChangeNoticeKey, IPC_CREAT | 0600);
+      for (const std::string& port : w) {
+        ChangeNotice notice{kChangeNoticeType, {}};
+        port.copy(notice.text, sizeof notice.text - 1);
+        EXPECT_EQ(msgsnd(queue, &notice, sizeof notice.text, 0), 0) << port;
+      }
+    } else if (v == "queued") {
+      msqid_ds state{};
+      const int queue = msgget(kChangeNoticeKey, 0);
+      EXPECT_EQ(queue < 0 || msgctl(queue, IPC_STAT, &state) ? "-" : std::to_string(state.msg_qnum),
+                first);
     } else if (v == "section") {
       EXPECT_EQ(section(first), lines(w, 1));
     } else if (v == "has") {
