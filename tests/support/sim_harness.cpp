@@ -129,8 +129,7 @@ int run_to_end(const std::vector<std::string>& command, std::string* out, std::s
   TempDir scratch;
   const pid_t pid = spawn(command, scratch.file("out"), scratch.file("err"));
   const int status = pid < 0 ? -1 : wait_end(pid, timeout_ms);
-  *out = read_file(scratch.file("out"));
-  *err = read_file(scratch.file("err"));
+  *out = read_file(scratch.file("out")), *err = read_file(scratch.file("err"));
   return status;
 }
 
@@ -146,9 +145,7 @@ bool Simulator::running() {
 }
 
 bool Simulator::wait_listening(uint16_t port, int timeout_ms) {
-  bool ended = false;
-  return wait_until([&] { return (ended = !running()) || tcp_listening(port); }, timeout_ms) &&
-         !ended;
+  return wait_until([&] { return !running() || tcp_listening(port); }, timeout_ms) && running();
 }
 
 int Simulator::stop(int signal_number, int timeout_ms) {
@@ -242,11 +239,10 @@ bool SimulatorTest::wait_for_text(const std::string& name, const std::string& te
 }
 
 std::string SimulatorTest::section(const std::string& name) const {
-  const std::string text = "\n" + ini(), header = "\n[" + name + "]\n";
-  const std::size_t at = text.find(header), end = text.find("\n[", at + header.size() - 1);
+  const std::string text = "\n" + ini() + "[", header = "\n[" + name + "]\n";
+  const std::size_t at = text.find(header), from = at + header.size();
   if (at == std::string::npos) return "(no section " + name + ")";
-  return text.substr(at + header.size(),
-                     end == std::string::npos ? end : end + 1 - at - header.size());
+  return text.substr(from, text.find("\n[", from - 1) + 1 - from);
 }
 
 std::unique_ptr<ControlClient> SimulatorTest::greeted_client(const char* address, bool login) {
