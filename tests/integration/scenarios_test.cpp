@@ -19,32 +19,6 @@
 
 namespace {
 
-struct Step {
-  int line;
-  std::string verb, rest, text;  // rest: the line after the verb; text: the block's lines
-};
-
-std::vector<Step> steps_of(const std::string& file) {
-  std::vector<Step> steps;
-  std::istringstream in(file);
-  std::string line;
-  for (int n = 1; std::getline(in, line); ++n) {
-    const std::size_t indent = line.find_first_not_of(' '), space = line.find(' ');
-    const std::size_t rest = line.find_first_not_of(' ', space);
-    if (indent == line.npos || line[0] == '#') continue;
-    if (indent > 0 && !steps.empty()) steps.back().text += line.substr(indent) + "\n";
-    if (indent == 0)
-      steps.push_back({n, line.substr(0, space), line.substr(std::min(rest, line.size())), ""});
-  }
-  return steps;
-}
-
-std::string lines(const std::vector<std::string>& words, std::size_t from = 0) {
-  std::string text;
-  for (std::size_t i = from; i < words.size(); ++i) text += words[i] + "\n";
-  return text;
-}
-
 std::string bytes(const std::string& text) {
   std::string out, why;
   EXPECT_TRUE(scenario_bytes(text, &out, &why)) << why;
@@ -57,18 +31,31 @@ TEST_P(Scenario, PlaysAsWritten) {
   std::unique_ptr<ControlClient> client, waiting;
   std::map<std::string, std::string> marked;
   const std::string image = root_file("dev/i2c-0"), ini_path = root_file("mnt/jffs2/station.ini");
-  for (const Step& s : steps_of(read_file(GetParam()))) {
-    SCOPED_TRACE(GetParam() + ":" + std::to_string(s.line) + ": " + s.verb + " " + s.rest);
-    std::istringstream in(s.rest + "\n" + s.text);
+  std::istringstream file(read_file(GetParam()));
+  std::vector<std::string> all;  // a step a line; its block, the indented lines under it
+  for (std::string line; std::getline(file, line);) {
+    const std::size_t at = line.find_first_not_of(' ');
+    all.push_back(at == line.npos ? "#" : at > 0 ? "  " + line.substr(at) : line);
+  }
+  for (std::size_t n = 0; n < all.size(); ++n) {
+    if (all[n][0] == ' ' || all[n][0] == '#') continue;
+    const std::string v = all[n].substr(0, all[n].find(' ')),
+                      rest = all[n].substr(std::min(all[n].size(), v.size() + 1));
+    std::string text, listed;
+    for (std::size_t b = n + 1; b < all.size() && all[b][0] == ' '; ++b)
+      text += all[b].substr(2) + "\n";
+    SCOPED_TRACE(GetParam() + ":" + std::to_string(n + 1) + ": " + all[n]);
+    std::istringstream in(rest + "\n" + text);
     const std::vector<std::string> w{std::istream_iterator<std::string>(in), {}};
-    const std::string& v = s.verb;
     const std::string first = w.empty() ? "" : w[0];
+    for (std::size_t i = 1; i < w.size(); ++i) listed += w[i] + "\n";  // a line per word
     // The line after its first word; "stdout" is the simulator's output beside the root.
-    const std::string after = s.rest.substr(std::min(s.rest.size(), first.size() + 1));
+    const std::string after =
+        rest.substr(std::min(rest.size(), rest.find(first) + first.size() + 1));
     const std::string name = first == "stdout" ? "../sim.out" : first, path = root_file(name);
     const char* address = first == "eth0" ? kEth0Address : kLoopback;
     if (v == "station.ini") {
-      write_file(ini_path, lines(w));
+      write_file(ini_path, first + "\n" + listed);
     } else if (v == "ini") {
       const std::string value = after.substr(std::min(after.size(), w.at(1).size() + 1));
       write_profile_string(first.c_str(), w[1].c_str(), value.c_str(), ini_path.c_str());
@@ -92,9 +79,9 @@ TEST_P(Scenario, PlaysAsWritten) {
       for (const std::string& word : program_command(w.at(1), {})) line += " " + word;
       const int status = run_to_end({"sh", "-c", line + after.substr(w[1].size())}, &out, &err);
       EXPECT_EQ(WIFEXITED(status) ? WEXITSTATUS(status) : -1, std::stoi(first)) << err;
-      EXPECT_TRUE(s.text.empty() ? err.empty() : err.find(s.text) != std::string::npos) << err;
+      EXPECT_TRUE(text.empty() ? err.empty() : err.find(text) != std::string::npos) << err;
     } else if (v == "send" || v == "expect" || v == "login") {
-      const std::string b = v == "login" ? frame(0, kDefaultLogin) : bytes(s.rest + "\n" + s.text);
+      const std::string b = v == "login" ? frame(0, kDefaultLogin) : bytes(rest + "\n" + text);
       EXPECT_EQ(v == "expect" ? client->read(b.size()) : client->send(b) ? b : "(unsent)", b);
       EXPECT_EQ(v == "login" ? client->read(7) : "", v == "login" ? reply(0, "S") : "");
     } else if (v == "silent" || v == "taken") {
@@ -115,15 +102,16 @@ TEST_P(Scenario, PlaysAsWritten) {
       const int q = msgget(kChangeNoticeKey, 0);
       EXPECT_EQ(q < 0 || msgctl(q, IPC_STAT, &state) ? "-" : std::to_string(state.msg_qnum), first);
     } else if (v == "section") {
-      EXPECT_EQ(section(first), lines(w, 1));
+      EXPECT_EQ(section(first), listed);
     } else if (v == "has") {
-      EXPECT_TRUE(wait_for_text(name, after + s.text)) << read_file(path);
+      EXPECT_TRUE(wait_for_text(name, after + text)) << read_file(path);
     } else if (v == "lacks") {
       EXPECT_TRUE(after.empty() ? !file_exists(path) : read_file(path).find(after) == after.npos);
     } else if (v == "notices") {  // the forwarder's log holds these, and no more follow
-      wait_for_text("var/log/forwarder.log", lines(w));
+      const std::string ports = w.empty() ? "" : first + "\n" + listed;
+      wait_for_text("var/log/forwarder.log", ports);
       usleep(200000);
-      EXPECT_EQ(read_file(root_file("var/log/forwarder.log")), lines(w));
+      EXPECT_EQ(read_file(root_file("var/log/forwarder.log")), ports);
     } else if (v == "mark" || v == "same") {
       if (v == "mark") marked[first] = read_file(path);
       EXPECT_EQ(read_file(path), marked[first]) << first;
