@@ -59,12 +59,11 @@ TEST_P(Scenario, PlaysAsWritten) {
     } else if (v == "ini") {
       const std::string value = after.substr(std::min(after.size(), w.at(1).size() + 1));
       write_profile_string(first.c_str(), w[1].c_str(), value.c_str(), ini_path.c_str());
-    } else if (v == "poke" || v == "eeprom") {
+    } else if (v == "poke") {
       std::string was = read_file(image), b = bytes(after);
-      if (v == "poke")
-        write_file(image, was.replace(std::stoul(first), b.size(), b));
-      else
-        EXPECT_EQ(was.substr(std::stoul(first), b.size()), b);
+      write_file(image, was.replace(std::stoul(first), b.size(), b));
+    } else if (v == "eeprom") {
+      EXPECT_EQ(read_file(image).substr(std::stoul(first), bytes(after).size()), bytes(after));
     } else if (v == "connect") {
       ASSERT_TRUE((sim_ && sim_->running()) || start_simulator());
       client.reset(), client = greeted_client(address);
@@ -122,17 +121,14 @@ TEST_P(Scenario, PlaysAsWritten) {
   }
 }
 
-std::set<std::string> scenario_files() {
-  std::set<std::string> files;
-  for (const auto& entry : std::filesystem::directory_iterator(
-           std::getenv("STATION_SOURCE_DIR") + std::string("/tests/data/scenarios")))
-    files.insert(entry.path().string());
-  return files;
-}
-
-INSTANTIATE_TEST_SUITE_P(Files, Scenario, testing::ValuesIn(scenario_files()),
-                         [](const auto& info) {
-                           return std::filesystem::path(info.param).stem().string();
-                         });
+INSTANTIATE_TEST_SUITE_P(
+    Files, Scenario, testing::ValuesIn([] {
+      std::set<std::string> files;
+      for (const auto& entry : std::filesystem::directory_iterator(
+               std::getenv("STATION_SOURCE_DIR") + std::string("/tests/data/scenarios")))
+        files.insert(entry.path().string());
+      return files;
+    }()),
+    [](const auto& info) { return std::filesystem::path(info.param).stem().string(); });
 
 }  // namespace

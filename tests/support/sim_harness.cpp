@@ -17,6 +17,7 @@
 #include <functional>
 #include <sstream>
 #include <thread>
+#include <utility>
 
 #include "client/tcp_transport.h"
 
@@ -62,9 +63,7 @@ pid_t spawn(const std::vector<std::string>& command, const std::string& out,
 int wait_end(pid_t pid, int timeout_ms) {
   int status = -1;
   if (wait_until([&] { return waitpid(pid, &status, WNOHANG) != 0; }, timeout_ms)) return status;
-  kill(pid, SIGKILL);
-  waitpid(pid, nullptr, 0);
-  return -1;
+  return kill(pid, SIGKILL), waitpid(pid, nullptr, 0), -1;
 }
 
 // Whether a row of this namespace's TCP socket table (ports, state, receive queue) matches.
@@ -101,16 +100,15 @@ std::vector<std::string> program_command(const std::string& program,
 
 std::string fresh_root_template(std::string* why) {
   // One per simulator binary, named by its time; the first test to need it makes it.
-  const std::string bin = env("STATION_BIN_DIR");
   std::error_code ec;
-  const auto built = fs::last_write_time(bin + "/stationd-sim", ec).time_since_epoch().count();
+  const std::string bin = env("STATION_BIN_DIR"), sim = bin + "/stationd-sim";
+  const auto built = fs::last_write_time(sim, ec).time_since_epoch().count();
   const std::string base = bin + "/../sim-fresh-root-" + std::to_string(built);
-  if (bin.empty() || ec) return *why = "no simulator in STATION_BIN_DIR (" + bin + ")", "";
+  const std::string mine = base + "." + std::to_string(getpid());
   if (file_exists(base)) return base;
-  const std::string mine = base + "." + std::to_string(getpid()), sim = "stationd-sim";
   std::string out, err;
-  const int status =
-      run_to_end(program_command(sim, {"--root", mine, "--prepare-only"}), &out, &err, 600000);
+  const int status = run_to_end(program_command("stationd-sim", {"--root", mine, "--prepare-only"}),
+                                &out, &err, 600000);
   if (status != 0)
     return *why = sim + " --prepare-only: status " + std::to_string(status) + "\n" + err, "";
   fs::rename(mine, base, ec);  // unless a test beside this one was first
@@ -197,8 +195,7 @@ bool ControlClient::wait_taken(int timeout_ms) {
 }
 
 void ControlClient::close() {
-  if (fd_ >= 0) ::close(fd_);
-  fd_ = -1;
+  if (fd_ >= 0) ::close(std::exchange(fd_, -1));
 }
 
 void SimulatorTest::SetUp() {
@@ -210,18 +207,15 @@ void SimulatorTest::SetUp() {
     GTEST_SKIP() << "ip could not set up lo and the veth pair eth0/eth1";
   std::string why;
   const std::string fresh = fresh_root_template(&why);
-  ASSERT_FALSE(fresh.empty()) << why;
   dir_ = std::make_unique<TempDir>();
-  root_ = dir_->file("root");
-  ASSERT_TRUE(copy_tree(fresh, root_));
+  ASSERT_TRUE(!fresh.empty() && copy_tree(fresh, root_ = dir_->file("root"))) << why;
   for (const char* log : {"programs.log", "messages", "alertd.log", "forwarder.log"})
     fs::remove(root_ + "/var/log/" + log);  // each test starts from empty logs
 }
 
 void SimulatorTest::TearDown() {
-  if (sim_ && sim_->running()) {
-    EXPECT_EQ(sim_->stop(SIGTERM), 0) << "no clean end on SIGTERM\n" << sim_->err();
-  }
+  EXPECT_EQ(sim_ && sim_->running() ? sim_->stop(SIGTERM) : 0, 0) << "no clean end\n"
+                                                                  << sim_->err();
   sim_.reset();
 }
 

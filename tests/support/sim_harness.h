@@ -74,9 +74,7 @@ class ControlClient {
 inline std::string frame(int code, const std::string& data = "") {
   return std::string("\xFF\xFA\x2C") + static_cast<char>(code) + data + "\xFF\xF0";
 }
-inline std::string reply(int code, const std::string& payload = "") {
-  return frame(code + 100, payload);
-}
+inline std::string reply(int code, const std::string& data = "") { return frame(code + 100, data); }
 inline std::string error_reply(int code) { return frame(180, std::string(1, char(code))); }
 inline const std::string kDefaultLogin = "admin quillet";  // the default export's login
 

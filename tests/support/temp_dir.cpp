@@ -1,6 +1,5 @@
 #include "support/temp_dir.h"
 
-#include <sys/stat.h>
 #include <sys/wait.h>
 #include <unistd.h>
 
@@ -12,8 +11,7 @@
 #include <stdexcept>
 
 TempDir::TempDir() {
-  const char* base = std::getenv("TMPDIR");
-  path_ = std::string(base && *base ? base : "/tmp") + "/station-test-XXXXXX";
+  path_ = (std::filesystem::temp_directory_path() / "station-test-XXXXXX").string();
   if (!mkdtemp(path_.data())) throw std::runtime_error("mkdtemp failed");
 }
 
@@ -33,8 +31,7 @@ void write_file(const std::string& path, const std::string& text) {
 }
 
 bool file_exists(const std::string& path) {
-  struct stat st;
-  return ::lstat(path.c_str(), &st) == 0;
+  return std::filesystem::exists(std::filesystem::symlink_status(path));
 }
 
 ChildRun in_child(const std::function<std::string()>& body) {
