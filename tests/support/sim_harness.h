@@ -59,7 +59,7 @@ class ControlClient {
   bool connect(const char* address, uint16_t port = kControlPort, int receive_buffer = 0);
   bool send(const std::string& bytes);
   std::string read(std::size_t count, int timeout_ms = kWaitMs);  // fewer on time-out or close
-  std::string read_until(const std::string& ending, int timeout_ms = kWaitMs);  // or less
+  std::string read_until(const std::string& ending, int timeout_ms = kWaitMs);  // through it
   bool silent_for(int ms);  // nothing arrives within ms and the connection stays open
   bool wait_taken(int timeout_ms = kWaitMs);  // the daemon took every byte sent
   void close();
