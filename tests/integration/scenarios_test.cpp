@@ -1,56 +1,23 @@
 // Plays each file of tests/data/scenarios (steps: support/scenario.h) against the real
 // simulator: its own namespaces, a fresh root, real TCP.
+#include <sys/msg.h>
+#include <sys/wait.h>
 #include <unistd.h>
 
 #include <algorithm>
-#include <csignal>
 #include <cstdlib>
 #include <filesystem>
+#include <iterator>
 #include <map>
+#include <set>
 #include <sstream>
 
+#include "protocol/change_notice.h"
 #include "storage/inifile.h"
 #include "support/scenario.h"
 #include "support/sim_harness.h"
 
 namespace {
-
-struct Step {
-  int line;
-  std::string verb, rest, text;    // rest: the line after the verb; text: the block's lines
-  std::vector<std::string> words;  // of the line after the verb and of the block
-};
-
-std::vector<Step> steps_of(const std::string& file) {
-  std::vector<Step> steps;
-  std::istringstream in(file);
-  std::string line;
-  for (int n = 1; std::getline(in, line); ++n) {
-    const std::size_t indent = line.find_first_not_of(' '), space = line.find(' ');
-    if (indent == line.npos || line[0] == '#') continue;
-    std::istringstream words(line);
-    if (indent > 0 && !steps.empty())
-      steps.back().text += line.substr(indent) + "\n";
-    else if (words >> line)
-      steps.push_back({n, line, space == line.npos ? "" : words.str().substr(space + 1), "", {}});
-    for (std::string w; words >> w;) steps.back().words.push_back(w);
-  }
-  return steps;
-}
-
-std::string hex(const std::string& bytes) {
-  std::string out;
-  for (unsigned char c : bytes)
-    out += std::string(out.empty() ? "" : " ") + "0123456789ABCDEF"[c >> 4] +
-           "0123456789ABCDEF"[c & 15];
-  return out;
-}
-
-std::string lines(const std::vector<std::string>& words, std::size_t from = 0) {
-  std::string text;
-  for (std::size_t i = from; i < words.size(); ++i) text += words[i] + "\n";
-  return text;
-}
 
 std::string bytes(const std::string& text) {
   std::string out, why;
@@ -61,63 +28,92 @@ std::string bytes(const std::string& text) {
 class Scenario : public SimulatorTest, public testing::WithParamInterface<std::string> {};
 
 TEST_P(Scenario, PlaysAsWritten) {
-  std::unique_ptr<ControlClient> client;
+  std::unique_ptr<ControlClient> client, waiting;
   std::map<std::string, std::string> marked;
   const std::string image = root_file("dev/i2c-0"), ini_path = root_file("mnt/jffs2/station.ini");
-  for (const Step& s : steps_of(read_file(GetParam()))) {
-    SCOPED_TRACE(GetParam() + ":" + std::to_string(s.line) + ": " + s.verb + " " + s.rest);
-    const std::string& v = s.verb;
-    const std::string first = s.words.empty() ? "" : s.words[0];
+  std::istringstream file(read_file(GetParam()));
+  std::vector<std::string> all;  // a step a line; its block, the indented lines under it
+  for (std::string line; std::getline(file, line);) {
+    const std::size_t at = line.find_first_not_of(' ');
+    all.push_back(at == line.npos ? "#" : at > 0 ? "  " + line.substr(at) : line);
+  }
+  for (std::size_t n = 0; n < all.size(); ++n) {
+    if (all[n][0] == ' ' || all[n][0] == '#') continue;
+    const std::string v = all[n].substr(0, all[n].find(' ')),
+                      rest = all[n].substr(std::min(all[n].size(), v.size() + 1));
+    std::string text, listed;
+    for (std::size_t b = n + 1; b < all.size() && all[b][0] == ' '; ++b)
+      text += all[b].substr(2) + "\n";
+    SCOPED_TRACE(GetParam() + ":" + std::to_string(n + 1) + ": " + all[n]);
+    std::istringstream in(rest + "\n" + text);
+    const std::vector<std::string> w{std::istream_iterator<std::string>(in), {}};
+    const std::string first = w.empty() ? "" : w[0];
+    for (std::size_t i = 1; i < w.size(); ++i) listed += w[i] + "\n";  // a line per word
     // The line after its first word; "stdout" is the simulator's output beside the root.
-    const std::string after = s.rest.size() > first.size() ? s.rest.substr(first.size() + 1) : "";
-    const std::string path = first == "stdout" ? "../sim.out" : first;
+    const std::string after =
+        rest.substr(std::min(rest.size(), rest.find(first) + first.size() + 1));
+    const std::string name = first == "stdout" ? "../sim.out" : first, path = root_file(name);
+    const char* address = first == "eth0" ? kEth0Address : kLoopback;
     if (v == "station.ini") {
-      write_file(ini_path, lines(s.words));
+      write_file(ini_path, first + "\n" + listed);
     } else if (v == "ini") {
-      const std::string value = after.substr(std::min(after.size(), s.words.at(1).size() + 1));
-      write_profile_string(first.c_str(), s.words[1].c_str(), value.c_str(), ini_path.c_str());
+      const std::string value = after.substr(std::min(after.size(), w.at(1).size() + 1));
+      write_profile_string(first.c_str(), w[1].c_str(), value.c_str(), ini_path.c_str());
     } else if (v == "poke") {
       std::string was = read_file(image), b = bytes(after);
       write_file(image, was.replace(std::stoul(first), b.size(), b));
     } else if (v == "eeprom") {
-      const std::string want = bytes(after);
-      EXPECT_EQ(hex(read_file(image).substr(std::stoul(first), want.size())), hex(want));
+      EXPECT_EQ(read_file(image).substr(std::stoul(first), bytes(after).size()), bytes(after));
     } else if (v == "connect") {
-      if (!sim_ || !sim_->running()) {
-        ASSERT_TRUE(start_simulator());
-      }
-      client.reset();
-      client = greeted_client(first == "eth0"   ? kEth0Address
-                              : first == "eth1" ? kEth1Address
-                                                : kLoopback);
-    } else if (v == "login") {
-      ASSERT_TRUE(client->send(frame(0, s.rest.empty() ? kDefaultLogin : s.rest)));
-      EXPECT_EQ(client->read(7), reply(0, "S"));
-    } else if (v == "send") {
-      ASSERT_TRUE(client->send(bytes(s.rest + " " + s.text)));
-    } else if (v == "expect") {
-      const std::string want = bytes(s.rest + " " + s.text);
-      EXPECT_EQ(hex(client->read(want.size())), hex(want));
-    } else if (v == "silent") {
-      EXPECT_TRUE(client->silent_for(300));
-    } else if (v == "taken") {
-      EXPECT_TRUE(client->wait_taken());
+      ASSERT_TRUE((sim_ && sim_->running()) || start_simulator());
+      client.reset(), client = greeted_client(address);
+    } else if (v == "queue") {
+      ASSERT_TRUE((waiting = std::make_unique<ControlClient>())->connect(address));
+      EXPECT_TRUE(waiting->silent_for(500));
+    } else if (v == "leave") {
+      client = std::move(waiting);
+      EXPECT_EQ(client->read(2), kGreeting);
+    } else if (v == "run") {
+      std::string line = "cd " + root() + " &&", out, err;
+      for (const std::string& word : program_command(w.at(1), {})) line += " " + word;
+      const int status = run_to_end({"sh", "-c", line + after.substr(w[1].size())}, &out, &err);
+      EXPECT_EQ(WIFEXITED(status) ? WEXITSTATUS(status) : -1, std::stoi(first)) << err;
+      EXPECT_TRUE(text.empty() ? err.empty() : err.find(text) != std::string::npos) << err;
+    } else if (v == "send" || v == "expect" || v == "login") {
+      const std::string b = v == "login" ? frame(0, kDefaultLogin) : bytes(rest + "\n" + text);
+      EXPECT_EQ(v == "expect" ? client->read(b.size()) : client->send(b) ? b : "(unsent)", b);
+      EXPECT_EQ(v == "login" ? client->read(7) : "", v == "login" ? reply(0, "S") : "");
+    } else if (v == "silent" || v == "taken") {
+      EXPECT_TRUE(v == "silent" ? client->silent_for(300) : client->wait_taken());
     } else if (v == "stop") {
       client.reset();
-      EXPECT_EQ(sim_->stop(SIGTERM), 0);
+      EXPECT_EQ(sim_->stop(first == "INT" ? SIGINT : SIGTERM), 0);
+      EXPECT_FALSE(tcp_listening(kControlPort));  // the daemon went with it
+    } else if (v == "notify") {
+      const int queue = msgget(kChangeNoticeKey, IPC_CREAT | 0600);
+      for (const std::string& port : w) {
+        ChangeNotice notice{kChangeNoticeType, {}};
+        port.copy(notice.text, sizeof notice.text - 1);
+        EXPECT_EQ(msgsnd(queue, &notice, sizeof notice.text, 0), 0) << port;
+      }
+    } else if (v == "queued") {
+      msqid_ds state{};
+      const int q = msgget(kChangeNoticeKey, 0);
+      EXPECT_EQ(q < 0 || msgctl(q, IPC_STAT, &state) ? "-" : std::to_string(state.msg_qnum), first);
     } else if (v == "section") {
-      EXPECT_EQ(section(first), lines(s.words, 1));
+      EXPECT_EQ(section(first), listed);
     } else if (v == "has") {
-      EXPECT_TRUE(wait_for_text(path, after + s.text)) << read_file(root_file(path));
+      EXPECT_TRUE(wait_for_text(name, after + text)) << read_file(path);
     } else if (v == "lacks") {
-      EXPECT_EQ(read_file(root_file(path)).find(after), std::string::npos) << after;
+      EXPECT_TRUE(after.empty() ? !file_exists(path) : read_file(path).find(after) == after.npos);
     } else if (v == "notices") {  // the forwarder's log holds these, and no more follow
-      if (!s.words.empty()) wait_for_text("var/log/forwarder.log", lines(s.words));
+      const std::string ports = w.empty() ? "" : first + "\n" + listed;
+      wait_for_text("var/log/forwarder.log", ports);
       usleep(200000);
-      EXPECT_EQ(read_file(root_file("var/log/forwarder.log")), lines(s.words));
+      EXPECT_EQ(read_file(root_file("var/log/forwarder.log")), ports);
     } else if (v == "mark" || v == "same") {
-      if (v == "mark") marked[s.rest] = read_file(root_file(s.rest));
-      EXPECT_EQ(read_file(root_file(s.rest)), marked[s.rest]) << s.rest;
+      if (v == "mark") marked[first] = read_file(path);
+      EXPECT_EQ(read_file(path), marked[first]) << first;
     } else {
       FAIL() << "unknown step " << v;
     }
@@ -125,21 +121,14 @@ TEST_P(Scenario, PlaysAsWritten) {
   }
 }
 
-std::vector<std::string> scenario_files() {
-  std::vector<std::string> files;
-  std::error_code ec;
-  const char* source = std::getenv("STATION_SOURCE_DIR");
-  for (const auto& entry : std::filesystem::directory_iterator(
-           std::string(source ? source : "") + "/tests/data/scenarios", ec))
-    if (entry.path().extension() == ".scn") files.push_back(entry.path().string());
-  std::sort(files.begin(), files.end());
-  return files;
-}
-
-INSTANTIATE_TEST_SUITE_P(Files, Scenario, testing::ValuesIn(scenario_files()),
-                         [](const auto& info) {
-                           return std::filesystem::path(info.param).stem().string();
-                         });
-GTEST_ALLOW_UNINSTANTIATED_PARAMETERIZED_TEST(Scenario);
+INSTANTIATE_TEST_SUITE_P(
+    Files, Scenario, testing::ValuesIn([] {
+      std::set<std::string> files;
+      for (const auto& entry : std::filesystem::directory_iterator(
+               std::getenv("STATION_SOURCE_DIR") + std::string("/tests/data/scenarios")))
+        files.insert(entry.path().string());
+      return files;
+    }()),
+    [](const auto& info) { return std::filesystem::path(info.param).stem().string(); });
 
 }  // namespace

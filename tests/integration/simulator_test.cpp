@@ -1,150 +1,45 @@
-// The simulator as a program: what it refuses, the fresh root's clock, one client at a time, the
-// send time-out, the stand-in forwarder's queue, and no process or queue left behind.
+// The simulator as a program (its refusals, queue and fresh root: program_runs.scn,
+// notice_queue.scn, fresh_root.scn): a client that stops reading, and a kill.
 #include <fcntl.h>
-#include <sys/msg.h>
+#include <poll.h>
 #include <sys/socket.h>
-#include <sys/wait.h>
-#include <unistd.h>
 
-#include <cerrno>
 #include <chrono>
-#include <cstring>
-#include <string>
 #include <thread>
 
-#include "protocol/change_notice.h"
 #include "support/sim_harness.h"
 
 namespace {
 
+using namespace std::chrono_literals;
 using std::chrono::steady_clock;
 
-void send_notice(int queue, const char* port) {
-  ChangeNotice notice{kChangeNoticeType, {}};
-  std::strcpy(notice.text, port);
-  ASSERT_EQ(msgsnd(queue, &notice, sizeof notice.text, 0), 0) << std::strerror(errno);
-}
-
-TEST(Simulator, RefusesToRunWithoutARootOfItsOwn) {
-  // clang-format off
-  for (const std::vector<std::string>& args : {std::vector<std::string>{}, {"--port", "4000"},
-       {"--root"}, {"--root", ""}, {"--root", "/"}, {"--root", "//"}, {"--root", "x", "--port", "0"},
-       {"--root", "x", "--port", "65536"}, {"--root", "x", "--bogus"}}) {
-    // clang-format on
-    std::string out, err;
-    const int status = run_to_end(program_command("stationd-sim", args), &out, &err);
-    EXPECT_TRUE(WIFEXITED(status) && WEXITSTATUS(status) != 0) << args.size() << " args";
-    EXPECT_EQ(out, "");
-    EXPECT_NE(err, "");
-  }
-  EXPECT_FALSE(file_exists("x"));  // refused before anything was made
-}
-
-TEST_F(SimulatorTest, ServesOneClientAtATimeOnItsPortAndTakesItsDaemonWhenKilled) {
-  // The fresh root (its bytes: fresh_root.scn) set the clock through the stand-ins only.
-  std::string why;
-  EXPECT_EQ(read_file(fresh_root_template(&why) + "/var/log/programs.log"),
-            "date -s 2000.01.01-00:00:00\nsystime2rtc\n");
-  EXPECT_EQ(read_file(root_file("dev/i2c-0")).size(), 8192u);
-  EXPECT_FALSE(file_exists(root_file("dev/i2c-0.unfinished")) ||
-               file_exists(root_file("tmp/eeprom.lock")));
-  // (That it keeps an image it finds: login_full_width.scn.)
-  ASSERT_TRUE(start_simulator({"--port", "4000"}, 4000));
-  EXPECT_FALSE(ControlClient().connect(kEth0Address, kControlPort));
-  ControlClient first, second;
-  ASSERT_TRUE(first.connect(kEth0Address, 4000));
-  EXPECT_EQ(first.read(2), kGreeting);
-  ASSERT_TRUE(first.send(frame(0, kDefaultLogin)));
-  EXPECT_EQ(first.read(7), reply(0, "S"));
-  // The kernel completes the second connection; the daemon serves the first until it leaves.
-  ASSERT_TRUE(second.connect(kLoopback, 4000));
-  EXPECT_TRUE(second.silent_for(500));
-  ASSERT_TRUE(first.send(frame(97) + frame(0, "quillet")));
-  EXPECT_EQ(first.read(7), reply(0, "S"));
-  first.close();
-  EXPECT_EQ(second.read(2), kGreeting);
-  ASSERT_TRUE(second.send("x" + frame(97)));  // neither active
-  ASSERT_TRUE(second.wait_taken());
-  EXPECT_TRUE(second.silent_for(200));
-  ASSERT_TRUE(second.send(frame(97)));  // nor logged in
-  EXPECT_EQ(second.read(7), error_reply(97));
-  // A second simulator on the port says so once and leaves the first one alone.
-  std::string out, err;
-  const int status =
-      run_to_end(program_command("stationd-sim", {"--root", root(), "--port", "4000"}), &out, &err);
-  EXPECT_TRUE(WIFEXITED(status) && WEXITSTATUS(status) == 1);
-  EXPECT_EQ(err, "stationd-sim: port 4000 is in use\n");
-  EXPECT_EQ(sim_->stop(SIGKILL), SIGKILL);  // a plain wait status: killed by the signal
-  for (int i = 0; i < 250 && tcp_listening(4000); ++i)
-    std::this_thread::sleep_for(std::chrono::milliseconds(20));
-  EXPECT_FALSE(tcp_listening(4000));
-}
-
-TEST_F(SimulatorTest, ClientThatStopsReadingIsDroppedAfterTheSendTimeOut) {
+TEST_F(SimulatorTest, ClientThatStopsReadingIsDroppedAndAKilledSimulatorTakesItsDaemon) {
   // Small socket buffers in this namespace, so the daemon's send blocks after a few KB.
   for (const char* sysctl : {"tcp_rmem", "tcp_wmem"})
     write_file(std::string("/proc/sys/net/ipv4/") + sysctl, "4096 4096 4096");
-  ASSERT_TRUE(start_simulator());
+  ASSERT_TRUE(start_simulator({"--port", "4000"}, 4000));
+  EXPECT_FALSE(ControlClient().connect(kEth0Address, kControlPort));
   ControlClient stuck, next;
-  ASSERT_TRUE(stuck.connect(kEth0Address, kControlPort, 4096));
+  ASSERT_TRUE(stuck.connect(kEth0Address, 4000, 4096));
   EXPECT_EQ(stuck.read(2), kGreeting);
   // Requests (each earns an error reply) until nothing more is taken.
   std::string request;
   for (int i = 0; i < 146; ++i) request += frame(2, "\x01");
   fcntl(stuck.fd(), F_SETFL, O_NONBLOCK);
-  for (auto progress = steady_clock::now();
-       steady_clock::now() - progress < std::chrono::milliseconds(500);)
+  for (auto progress = steady_clock::now(); steady_clock::now() - progress < 500ms;)
     if (::send(stuck.fd(), request.data(), request.size(), MSG_NOSIGNAL) > 0)
       progress = steady_clock::now();
-  ASSERT_TRUE(next.connect(kLoopback));
+  ASSERT_TRUE(next.connect(kLoopback, 4000));
   const auto waiting = steady_clock::now();
   EXPECT_EQ(next.read(2, 60000), kGreeting);  // 10 s per send that gives up, two at most
-  EXPECT_GT(steady_clock::now() - waiting, std::chrono::seconds(5));
-  fcntl(stuck.fd(), F_SETFL, 0);
-  EXPECT_TRUE(stuck.closed_by_peer());
-  EXPECT_TRUE(sim_->running());
-}
+  EXPECT_GT(steady_clock::now() - waiting, 5s);
+  pollfd dropped{stuck.fd(), POLLRDHUP, 0};  // its end of file or reset
+  EXPECT_EQ(poll(&dropped, 1, kWaitMs), 1);
 
-// The queue the simulator made goes with it; one that was there before stays, unread.
-TEST_F(SimulatorTest, ForwarderLogsEachNoticeAndOnlyItsOwnQueueEndsWithTheSimulator) {
-  ASSERT_TRUE(start_simulator());
-  int queue = msgget(kChangeNoticeKey, 0);
-  ASSERT_GE(queue, 0) << "the simulator made no queue " << kChangeNoticeKey;
-  send_notice(queue, "2");
-  send_notice(queue, "1");
-  EXPECT_TRUE(wait_for_text("var/log/forwarder.log", "2\n1\n"));
-  EXPECT_EQ(sim_->stop(SIGTERM), 0) << sim_->err();
-  EXPECT_EQ(msgget(kChangeNoticeKey, 0), -1);
-  EXPECT_EQ(errno, ENOENT);
-  EXPECT_FALSE(tcp_listening(kControlPort));  // the daemon went with it
-
-  queue = msgget(kChangeNoticeKey, IPC_CREAT | IPC_EXCL | 0600);
-  ASSERT_GE(queue, 0);
-  ASSERT_TRUE(start_simulator());
-  send_notice(queue, "3");
-  EXPECT_TRUE(wait_for_text("var/log/forwarder.log", "3\n"));
-  EXPECT_EQ(sim_->stop(SIGINT), 0) << sim_->err();
-  EXPECT_EQ(msgget(kChangeNoticeKey, 0), queue);
-  send_notice(queue, "4");
-  std::this_thread::sleep_for(std::chrono::milliseconds(300));
-  msqid_ds state{};
-  ASSERT_EQ(msgctl(queue, IPC_STAT, &state), 0);
-  EXPECT_EQ(state.msg_qnum, 1u);
-  EXPECT_EQ(read_file(root_file("var/log/forwarder.log")).find('4'), std::string::npos);
-  msgctl(queue, IPC_RMID, nullptr);
-
-  // Long EEPROM work counts its bytes on standard error when that is a terminal, only then.
-  const std::vector<std::string> tool =
-      program_command("stationtool", {"--root", root(), "factory-initialize"});
-  std::string line, out, err;
-  for (const std::string& word : tool) line += word + " ";
-  EXPECT_EQ(std::system(("script -qec '" + line +
-                         "' /dev/null | grep -q"
-                         " 'factory-initialize: [0-9]* EEPROM bytes written'")
-                            .c_str()),
-            0);
-  EXPECT_EQ(run_to_end(tool, &out, &err), 0);
-  EXPECT_EQ(err, "");
+  EXPECT_EQ(sim_->stop(SIGKILL), SIGKILL);  // a plain wait status: killed by the signal
+  for (int i = 0; i < 250 && tcp_listening(4000); ++i) std::this_thread::sleep_for(20ms);
+  EXPECT_FALSE(tcp_listening(4000));
 }
 
 }  // namespace

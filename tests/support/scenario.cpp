@@ -12,8 +12,7 @@ struct Reader {
   std::size_t i = 0;
 
   bool fail(const std::string& why) {
-    *error = why + " at column " + std::to_string(i + 1);
-    return false;
+    return *error = why + " at column " + std::to_string(i + 1), false;
   }
   bool is(char c) const { return i < t.size() && t[i] == c; }
   std::string word() {
@@ -29,11 +28,11 @@ struct Reader {
   // Tokens up to the end, or (inside) up to the closing parenthesis.
   bool bytes(std::string* out, bool inside) {
     for (std::string one;; one.clear()) {
-      while (is(' ')) ++i;
+      while (is(' ') || is('\n')) ++i;
       if (i == t.size()) return !inside || fail("missing )");
       if (is(')')) return inside ? (++i, true) : fail("unexpected )");
-      if (!token(&one)) return false;
       int n = 1;
+      if (!token(&one)) return false;
       if (is('*') && (++i, !number(word(), &n, 99999))) return fail("*N needs a count");
       while (n-- > 0) *out += one;
     }
@@ -48,7 +47,6 @@ struct Reader {
       }
       return is('"') ? (++i, true) : fail("unterminated text");
     }
-    const std::size_t start = i;
     const std::string w = word();
     const bool error = w == "error" && is('(') && ++i;  // error(CODES), else CODES(BYTES)
     std::string first = error ? word() : w, last = first, data;
@@ -56,17 +54,14 @@ struct Reader {
     int from = 0, to = 0;
     if (number(first, &from, 255) && number(last, &to, 255) && from <= to &&
         is(error ? ')' : '(')) {
-      ++i;
-      if (!error && !bytes(&data, true)) return false;
+      if (++i, !error && !bytes(&data, true)) return false;
       for (int c = from; c <= to; ++c) *out += error ? error_reply(c) : frame(c, data);
       return true;
     }
-    if (error) return fail("error(CODE) needs decimal codes to 255");
-    i = start + w.size();
-    if (w.size() != 2 || w.find_first_not_of("0123456789abcdefABCDEF") != w.npos)
-      return fail("not a byte: " + w);
-    out->push_back(static_cast<char>(std::stoi(w, nullptr, 16)));
-    return true;
+    if (error || last != first || w.size() != 2 ||
+        w.find_first_not_of("0123456789abcdefABCDEF") != w.npos)
+      return fail(error ? "error(CODE) needs decimal codes to 255" : "not a byte: " + w);
+    return out->push_back(static_cast<char>(std::stoi(w, nullptr, 16))), true;
   }
 };
 

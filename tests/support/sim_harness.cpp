@@ -4,12 +4,10 @@
 #include <fcntl.h>
 #include <poll.h>
 #include <sched.h>
-#include <sys/file.h>
 #include <sys/prctl.h>
 #include <sys/wait.h>
 #include <unistd.h>
 
-#include <algorithm>
 #include <chrono>
 #include <cstdio>
 #include <cstdlib>
@@ -19,6 +17,7 @@
 #include <functional>
 #include <sstream>
 #include <thread>
+#include <utility>
 
 #include "client/tcp_transport.h"
 
@@ -52,11 +51,10 @@ pid_t spawn(const std::vector<std::string>& command, const std::string& out,
   if (pid != 0) return pid;
   prctl(PR_SET_PDEATHSIG, SIGTERM);  // a test killed by a CTest time-out takes its child along
   if (getppid() != parent) _exit(125);
-  const int o = open(out.c_str(), O_WRONLY | O_CREAT | O_APPEND, 0644);
-  const int e = open(err.c_str(), O_WRONLY | O_CREAT | O_APPEND, 0644);
-  const int in = open("/dev/null", O_RDONLY);
-  if (o < 0 || e < 0 || in < 0) _exit(126);
-  dup2(in, 0), dup2(o, 1), dup2(e, 2);
+  const int flags = O_WRONLY | O_CREAT | O_APPEND | O_CLOEXEC;
+  dup2(open("/dev/null", O_RDONLY | O_CLOEXEC), 0);
+  if (dup2(open(out.c_str(), flags, 0644), 1) != 1 || dup2(open(err.c_str(), flags, 0644), 2) != 2)
+    _exit(126);
   execvp(argv[0], argv.data());
   _exit(127);
 }
@@ -65,19 +63,16 @@ pid_t spawn(const std::vector<std::string>& command, const std::string& out,
 int wait_end(pid_t pid, int timeout_ms) {
   int status = -1;
   if (wait_until([&] { return waitpid(pid, &status, WNOHANG) != 0; }, timeout_ms)) return status;
-  kill(pid, SIGKILL);
-  waitpid(pid, nullptr, 0);
-  return -1;
+  return kill(pid, SIGKILL), waitpid(pid, nullptr, 0), -1;
 }
 
 // Whether a row of this namespace's TCP socket table (ports, state, receive queue) matches.
 bool tcp_row(const std::function<bool(unsigned, unsigned, unsigned, unsigned long)>& match) {
   std::ifstream in("/proc/net/tcp");
   std::string line;
-  std::getline(in, line);  // heading
   unsigned local = 0, remote = 0, state = 0;
   unsigned long tx = 0, rx = 0;
-  while (std::getline(in, line))
+  while (std::getline(in, line))  // the heading does not scan
     if (std::sscanf(line.c_str(), " %*d: %*x:%x %*x:%x %x %lx:%lx", &local, &remote, &state, &tx,
                     &rx) == 5 &&
         match(local, remote, state, rx))
@@ -104,31 +99,21 @@ std::vector<std::string> program_command(const std::string& program,
 }
 
 std::string fresh_root_template(std::string* why) {
-  static std::string failure;
-  static const std::string root = [&]() -> std::string {
-    const std::string bin = env("STATION_BIN_DIR");
-    const std::string base = fs::path(bin).parent_path().string() + "/sim-fresh-root";
-    std::error_code ec;  // the template is as new as the simulator that made it
-    const auto built = fs::last_write_time(bin + "/stationd-sim", ec).time_since_epoch().count();
-    if (bin.empty() || ec) return failure = "no simulator in STATION_BIN_DIR (" + bin + ")", "";
-    // Shared by the tests CTest runs side by side: one builds, the others wait on the lock.
-    const int lock = open((base + ".lock").c_str(), O_RDWR | O_CREAT, 0644);
-    if (lock < 0 || flock(lock, LOCK_EX) != 0) return failure = base + ": " + strerror(errno), "";
-    if (read_file(base + ".stamp") != std::to_string(built) || !file_exists(base + "/dev/i2c-0")) {
-      fs::remove_all(base, ec);
-      std::string out, err;
-      const int status = run_to_end(
-          program_command("stationd-sim", {"--root", base, "--prepare-only"}), &out, &err, 600000);
-      if (status == 0 && file_exists(base + "/dev/i2c-0"))
-        write_file(base + ".stamp", std::to_string(built));
-      else
-        failure = "stationd-sim --prepare-only: status " + std::to_string(status) + "\n" + err;
-    }
-    close(lock);
-    return failure.empty() ? base : "";
-  }();
-  *why = failure;
-  return root;
+  // One per simulator binary, named by its time; the first test to need it makes it.
+  std::error_code ec;
+  const std::string bin = env("STATION_BIN_DIR"), sim = bin + "/stationd-sim";
+  const auto built = fs::last_write_time(sim, ec).time_since_epoch().count();
+  const std::string base = bin + "/../sim-fresh-root-" + std::to_string(built);
+  const std::string mine = base + "." + std::to_string(getpid());
+  if (file_exists(base)) return base;
+  std::string out, err;
+  const int status = run_to_end(program_command("stationd-sim", {"--root", mine, "--prepare-only"}),
+                                &out, &err, 600000);
+  if (status != 0)
+    return *why = sim + " --prepare-only: status " + std::to_string(status) + "\n" + err, "";
+  fs::rename(mine, base, ec);  // unless a test beside this one was first
+  fs::remove_all(mine, ec);
+  return base;
 }
 
 bool copy_tree(const std::string& from, const std::string& to) {
@@ -142,17 +127,15 @@ int run_to_end(const std::vector<std::string>& command, std::string* out, std::s
   TempDir scratch;
   const pid_t pid = spawn(command, scratch.file("out"), scratch.file("err"));
   const int status = pid < 0 ? -1 : wait_end(pid, timeout_ms);
-  *out = read_file(scratch.file("out"));
-  *err = read_file(scratch.file("err"));
+  *out = read_file(scratch.file("out")), *err = read_file(scratch.file("err"));
   return status;
 }
 
 bool Simulator::start(const std::vector<std::string>& extra_args) {
   std::vector<std::string> args = {"--root", root_};
   args.insert(args.end(), extra_args.begin(), extra_args.end());
-  pid_ = spawn(program_command("stationd-sim", args), out_, err_);
   status_ = -2;
-  return pid_ > 0;
+  return (pid_ = spawn(program_command("stationd-sim", args), out_, err_)) > 0;
 }
 
 bool Simulator::running() {
@@ -160,9 +143,7 @@ bool Simulator::running() {
 }
 
 bool Simulator::wait_listening(uint16_t port, int timeout_ms) {
-  bool ended = false;
-  return wait_until([&] { return (ended = !running()) || tcp_listening(port); }, timeout_ms) &&
-         !ended;
+  return wait_until([&] { return !running() || tcp_listening(port); }, timeout_ms) && running();
 }
 
 int Simulator::stop(int signal_number, int timeout_ms) {
@@ -173,11 +154,8 @@ int Simulator::stop(int signal_number, int timeout_ms) {
 
 bool ControlClient::connect(const char* address, uint16_t port, int receive_buffer) {
   close();
-  TcpOptions options;  // no_delay: otherwise a small send waits for an ACK and joins the next
-  options.timeout_ms = kWaitMs;
-  options.receive_buffer = receive_buffer;
-  std::string why;
-  fd_ = tcp_open(address, port, options, &why);
+  std::string why;  // no_delay: otherwise a small send waits for an ACK and joins the next
+  fd_ = tcp_open(address, port, {kWaitMs, 0, true, receive_buffer}, &why);
   sockaddr_in sin{};
   socklen_t len = sizeof sin;
   if (fd_ < 0 || getsockname(fd_, reinterpret_cast<sockaddr*>(&sin), &len) != 0) return false;
@@ -209,14 +187,6 @@ bool ControlClient::silent_for(int ms) {
   return poll(&p, 1, ms) == 0;
 }
 
-bool ControlClient::closed_by_peer(int timeout_ms) {
-  const long long deadline = now_ms() + timeout_ms;
-  TcpStatus status = TcpStatus::kOk;
-  for (std::vector<unsigned char> dropped; status == TcpStatus::kOk && now_ms() < deadline;)
-    status = tcp_receive(fd_, &dropped, 4096, static_cast<int>(deadline - now_ms()));
-  return status == TcpStatus::kClosed || status == TcpStatus::kIoError;
-}
-
 bool ControlClient::wait_taken(int timeout_ms) {
   const auto taken = [&](unsigned local, unsigned remote, unsigned state, unsigned long rx) {
     return local == server_port_ && remote == local_port_ && state == 0x01 && rx == 0;
@@ -225,8 +195,7 @@ bool ControlClient::wait_taken(int timeout_ms) {
 }
 
 void ControlClient::close() {
-  if (fd_ >= 0) ::close(fd_);
-  fd_ = -1;
+  if (fd_ >= 0) ::close(std::exchange(fd_, -1));
 }
 
 void SimulatorTest::SetUp() {
@@ -238,18 +207,15 @@ void SimulatorTest::SetUp() {
     GTEST_SKIP() << "ip could not set up lo and the veth pair eth0/eth1";
   std::string why;
   const std::string fresh = fresh_root_template(&why);
-  ASSERT_FALSE(fresh.empty()) << why;
   dir_ = std::make_unique<TempDir>();
-  root_ = dir_->file("root");
-  ASSERT_TRUE(copy_tree(fresh, root_));
+  ASSERT_TRUE(!fresh.empty() && copy_tree(fresh, root_ = dir_->file("root"))) << why;
   for (const char* log : {"programs.log", "messages", "alertd.log", "forwarder.log"})
     fs::remove(root_ + "/var/log/" + log);  // each test starts from empty logs
 }
 
 void SimulatorTest::TearDown() {
-  if (sim_ && sim_->running()) {
-    EXPECT_EQ(sim_->stop(SIGTERM), 0) << "no clean end on SIGTERM\n" << sim_->err();
-  }
+  EXPECT_EQ(sim_ && sim_->running() ? sim_->stop(SIGTERM) : 0, 0) << "no clean end\n"
+                                                                  << sim_->err();
   sim_.reset();
 }
 
@@ -267,20 +233,17 @@ bool SimulatorTest::wait_for_text(const std::string& name, const std::string& te
 }
 
 std::string SimulatorTest::section(const std::string& name) const {
-  const std::string text = "\n" + ini(), header = "\n[" + name + "]\n";
-  const std::size_t at = text.find(header), end = text.find("\n[", at + header.size() - 1);
+  const std::string text = "\n" + ini() + "[", header = "\n[" + name + "]\n";
+  const std::size_t at = text.find(header), from = at + header.size();
   if (at == std::string::npos) return "(no section " + name + ")";
-  return text.substr(at + header.size(),
-                     end == std::string::npos ? end : end + 1 - at - header.size());
+  return text.substr(from, text.find("\n[", from - 1) + 1 - from);
 }
 
 std::unique_ptr<ControlClient> SimulatorTest::greeted_client(const char* address, bool login) {
   auto client = std::make_unique<ControlClient>();
   EXPECT_TRUE(client->connect(address)) << address;
   EXPECT_EQ(client->read(2), kGreeting);
-  if (login) {
-    EXPECT_TRUE(client->send(frame(0, kDefaultLogin)));
-    EXPECT_EQ(client->read(7), reply(0, "S"));
-  }
+  EXPECT_TRUE(!login ||
+              (client->send(frame(0, kDefaultLogin)) && client->read(7) == reply(0, "S")));
   return client;
 }

@@ -6,7 +6,6 @@
 #include <sys/types.h>
 
 #include <csignal>
-#include <cstdint>
 #include <memory>
 #include <string>
 #include <vector>
@@ -23,15 +22,14 @@ bool tcp_listening(uint16_t port);
 // The emulator's words (STATION_EMULATOR), STATION_BIN_DIR/program, then args.
 std::vector<std::string> program_command(const std::string& program,
                                          const std::vector<std::string>& args);
-// A root fresh from manufacturing, factory initialisation and default export done
-// (stationd-sim --prepare-only); built once per simulator binary. "" and the reason on failure.
+// A root fresh from stationd-sim --prepare-only, once per simulator. "" and why on failure.
 std::string fresh_root_template(std::string* why);
 bool copy_tree(const std::string& from, const std::string& to);
 // Runs a command, standard input /dev/null: the wait status (-1 on time-out, after SIGKILL).
 int run_to_end(const std::vector<std::string>& command, std::string* out, std::string* err,
                int timeout_ms = kWaitMs);
 
-// One run of the simulator; standard output and error go to files in output_dir.
+// One run of the simulator; its standard output and error go to files in output_dir.
 class Simulator {
  public:
   Simulator(std::string root, const std::string& output_dir)
@@ -58,17 +56,12 @@ class ControlClient {
   ControlClient() = default;
   ~ControlClient() { close(); }
   ControlClient(const ControlClient&) = delete;
-  bool connect(const char* address, uint16_t port = kControlPort,
-               int receive_buffer = 0 /*SO_RCVBUF*/);
+  bool connect(const char* address, uint16_t port = kControlPort, int receive_buffer = 0);
   bool send(const std::string& bytes);
-  // Up to count bytes: fewer when the time runs out or the peer closes.
-  std::string read(std::size_t count, int timeout_ms = kWaitMs);
-  // Up to and including the first ending, or what came before the time-out or close.
-  std::string read_until(const std::string& ending, int timeout_ms = kWaitMs);
+  std::string read(std::size_t count, int timeout_ms = kWaitMs);  // fewer on time-out or close
+  std::string read_until(const std::string& ending, int timeout_ms = kWaitMs);  // through it
   bool silent_for(int ms);  // nothing arrives within ms and the connection stays open
-  bool closed_by_peer(int timeout_ms = kWaitMs);  // end of file or reset
-  // Until the server end shows an empty receive queue: the daemon took every byte sent.
-  bool wait_taken(int timeout_ms = kWaitMs);
+  bool wait_taken(int timeout_ms = kWaitMs);  // the daemon took every byte sent
   void close();
   int fd() const { return fd_; }
 
@@ -77,13 +70,11 @@ class ControlClient {
   uint16_t server_port_ = 0, local_port_ = 0;
 };
 
-// IAC SB 44 code data IAC SE, and the replies the daemon builds.
+// IAC SB 44 code data IAC SE, and the daemon's replies.
 inline std::string frame(int code, const std::string& data = "") {
   return std::string("\xFF\xFA\x2C") + static_cast<char>(code) + data + "\xFF\xF0";
 }
-inline std::string reply(int code, const std::string& payload = "") {
-  return frame(code + 100, payload);
-}
+inline std::string reply(int code, const std::string& data = "") { return frame(code + 100, data); }
 inline std::string error_reply(int code) { return frame(180, std::string(1, char(code))); }
 inline const std::string kDefaultLogin = "admin quillet";  // the default export's login
 
@@ -99,9 +90,8 @@ class SimulatorTest : public testing::Test {
   bool wait_for_text(const std::string& name, const std::string& text, int timeout_ms = kWaitMs);
   std::string ini() const { return read_file(root_file("mnt/jffs2/station.ini")); }
   std::string section(const std::string& name) const;  // its lines, header excluded
-  // Connected and greeted, and with login logged in.
   std::unique_ptr<ControlClient> greeted_client(const char* address = kEth0Address,
-                                                bool login = false);
+                                                bool login = false);  // and logged in
 
   std::unique_ptr<TempDir> dir_;
   std::string root_;

@@ -1,6 +1,5 @@
 #include "support/temp_dir.h"
 
-#include <sys/stat.h>
 #include <sys/wait.h>
 #include <unistd.h>
 
@@ -12,8 +11,7 @@
 #include <stdexcept>
 
 TempDir::TempDir() {
-  const char* base = std::getenv("TMPDIR");
-  path_ = std::string(base && *base ? base : "/tmp") + "/station-test-XXXXXX";
+  path_ = (std::filesystem::temp_directory_path() / "station-test-XXXXXX").string();
   if (!mkdtemp(path_.data())) throw std::runtime_error("mkdtemp failed");
 }
 
@@ -23,9 +21,8 @@ TempDir::~TempDir() {
 }
 
 std::string read_file(const std::string& path) {
-  std::ifstream in(path, std::ios::binary);
   std::ostringstream out;
-  out << in.rdbuf();
+  out << std::ifstream(path, std::ios::binary).rdbuf();
   return out.str();
 }
 
@@ -34,12 +31,11 @@ void write_file(const std::string& path, const std::string& text) {
 }
 
 bool file_exists(const std::string& path) {
-  struct stat st;
-  return ::lstat(path.c_str(), &st) == 0;
+  return std::filesystem::exists(std::filesystem::symlink_status(path));
 }
 
 ChildRun in_child(const std::function<std::string()>& body) {
-  int out[2];
+  int out[2], status = 0;
   if (pipe(out) != 0) return {-1, ""};
   std::fflush(nullptr);
   const pid_t child = fork();
@@ -50,12 +46,10 @@ ChildRun in_child(const std::function<std::string()>& body) {
     _exit(write(1, text.data(), text.size()) == static_cast<ssize_t>(text.size()) ? 0 : 1);
   }
   close(out[1]);
-  ChildRun run{-1, ""};
+  std::string said;
   char chunk[4096];
-  for (ssize_t n; (n = read(out[0], chunk, sizeof chunk)) > 0;) run.out.append(chunk, n);
+  for (ssize_t n; (n = read(out[0], chunk, sizeof chunk)) > 0;) said.append(chunk, n);
   close(out[0]);
-  int status = 0;
   waitpid(child, &status, 0);
-  if (WIFEXITED(status)) run.status = WEXITSTATUS(status);
-  return run;
+  return {WIFEXITED(status) ? WEXITSTATUS(status) : -1, said};
 }

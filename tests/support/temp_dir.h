@@ -1,5 +1,4 @@
-// A scratch folder removed with its contents at the end of the test, whole-file helpers, and
-// a child process for what a test must not do itself.
+// A scratch folder removed at the end, whole-file helpers, a child for what a test must not do.
 #pragma once
 
 #include <functional>
@@ -23,8 +22,7 @@ std::string read_file(const std::string& path);
 void write_file(const std::string& path, const std::string& text);
 bool file_exists(const std::string& path);
 
-// Runs body in a forked child (which it may end itself): the exit status (-1 when it did not
-// exit) and what the child printed to standard output, then the text body returned.
+// body in a forked child (it may end there): its exit status (-1: none), output, then text.
 struct ChildRun {
   int status;
   std::string out;
