@@ -78,6 +78,7 @@ void set_signals(ForwardPort* port) {
 void close_line(ForwardPort* port) {
   if (port->serial_fd >= 0) ::close(port->serial_fd);
   port->serial_fd = -1;
+  port->line_full = false;
   port->to_line->clear();
   port->from_net->clear();
   port->uart_packer.clear();
@@ -138,17 +139,20 @@ void read_line(ForwardPort* port) {
   }
 }
 
+// A full line (or one held by XOFF) is not asked again before POLLOUT: each turn would cost a
+// refused write, and each small write wakes the line's reader once more.
 void write_line(ForwardPort* port) {
-  while (port->serial_fd >= 0 && !port->to_line->empty()) {
+  while (port->serial_fd >= 0 && !port->line_full && !port->to_line->empty()) {
     std::size_t count;
     const unsigned char* bytes = port->to_line->front(&count);
     const ssize_t n = ::write(port->serial_fd, bytes, count);
     if (n < 0) {
-      // EAGAIN: the line is full or held by XOFF; the rest waits for POLLOUT.
-      if (errno != EAGAIN && errno != EINTR) lose_line(port, std::strerror(errno));
+      if (errno == EAGAIN) port->line_full = true;
+      else if (errno != EINTR) lose_line(port, std::strerror(errno));
       return;
     }
     port->to_line->drop(static_cast<std::size_t>(n));
+    if (static_cast<std::size_t>(n) < count) port->line_full = true;
   }
 }
 
@@ -317,6 +321,7 @@ void port_handle(ForwardPort* port, const pollfd& result, const PollTag& tag) {
   }
   if (port->serial_fd < 0) return;
   if (result.revents & POLLOUT) {
+    port->line_full = false;
     write_line(port);
     pump_to_line(port, now_ms());
     write_line(port);

@@ -20,6 +20,7 @@ struct ForwardPort {
   int number = 0;  // 1 or 2
   char path[kSerialPathMax] = "";
   int serial_fd = -1;
+  bool line_full = false;  // the line refused bytes: written to again once poll says POLLOUT
   bool configured = false;
   PortSettings settings{};
   // The line as it is set: station.ini's settings, or a session's while one holds it.

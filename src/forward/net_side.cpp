@@ -56,12 +56,21 @@ bool read_into(NetSide* net, int fd, TelnetSession* telnet, ByteQueue* out, Byte
   if (want == 0) return true;
   // A Telnet peer is read in smaller pieces: its answers must fit the answer buffer.
   if (telnet && want > kTelnetPiece) want = kTelnetPiece;
-  const ssize_t n = ::recv(fd, buffer, want, MSG_DONTWAIT);
+  ssize_t n = ::recv(fd, buffer, want, MSG_DONTWAIT);
   if (n == 0) return false;
   if (n < 0) return errno == EAGAIN || errno == EWOULDBLOCK || errno == EINTR;
   if (!telnet) {
-    to_line->push(buffer, static_cast<std::size_t>(n));
-    return true;
+    // Plain bytes: as much as the line's queue takes in this turn, so that a fast sender
+    // costs a few turns of the loop per queue instead of one per chunk.
+    for (;;) {
+      to_line->push(buffer, static_cast<std::size_t>(n));
+      if (static_cast<std::size_t>(n) < want) return true;
+      want = to_line->room() < sizeof buffer ? to_line->room() : sizeof buffer;
+      if (want == 0) return true;
+      n = ::recv(fd, buffer, want, MSG_DONTWAIT);
+      if (n == 0) return false;
+      if (n < 0) return errno == EAGAIN || errno == EWOULDBLOCK || errno == EINTR;
+    }
   }
   unsigned char data[kTelnetPiece], answer_bytes[4 * kTelnetPiece];
   TelnetSink to_data{data, sizeof data};
