@@ -1,8 +1,10 @@
-// The unit's answers as the daemon cannot show them: split anywhere by the network, or as it
-// never sends them (damaged, foreign, not echoing). The rest: stationctl against the daemon.
+// Frames as a session cannot easily send them: the daemon's scanner and reply writer at their
+// edges; the unit's answers split anywhere by the network, or as the daemon never sends them
+// (damaged, foreign, not echoing). The rest: stationctl against the daemon.
 #include <gtest/gtest.h>
 
 #include "client/port_fields.h"
+#include "protocol/frame_codec.h"
 
 namespace {
 
@@ -38,6 +40,36 @@ TEST(ReplyFrames, ComeWholeWhereverTheBytesSplitThoughTheirDataHoldFFF0) {
   // When nothing more will come, the rest is cut at its first FF F0, as the daemon cuts it.
   EXPECT_EQ(take_reply_frame(stream.data(), 9, true, &f), 9);
   EXPECT_EQ(text(f), "188:05ff\n");
+}
+
+TEST(FrameCodec, ScanFindsTheFirstWholeFrameAndWritersWriteWholeFramesOrNothing) {
+  // Input, and the code, the length of the frame's own bytes and the data found.
+  // clang-format off
+  const std::pair<const char*, const char*> cases[] = {
+      {"00 FFFA2C 02 08 FFF0", "2 7 08"}, {"FFFA2C FFF0", "255 5"}, {"FFFA2C FF", "-1 0"},
+      {"FFFA2C 59 01 FFF0 02 FFF0", "89 7 01"}, {"FFFA2C 59 FF01 FFF0", "89 8 ff01"},
+      {"FFFA2C 5E FFF0", "94 6"}, {"FFFA2C 01 00", "-1 0"}, {"FFF0 FFFA2C 01", "-1 0"}};
+  // clang-format on
+  Bytes in;
+  for (const auto& [text, want] : cases) {
+    int length = -7;
+    const unsigned char* data = reinterpret_cast<const unsigned char*>(1);
+    const int code = (parse_hex(text, &in), scan_frame(in.data(), in.size(), &length, &data));
+    EXPECT_EQ(std::to_string(code) + " " + std::to_string(length) +
+                  (data ? " " + hex_bytes(data, length - 6, "") : ""),
+              want)
+        << text;
+  }
+  unsigned char out[16] = {};
+  const unsigned char payload[] = {1, 2, 3};
+  int size = 9;  // exactly the data and 6
+  put_reply(out, &size, 7, payload, 3);
+  EXPECT_EQ(hex_bytes(out, size, ""), "fffa2c6b010203fff0");
+  put_reply(out, &(size = 8), 7, payload, 3);
+  EXPECT_EQ(size, 0);
+  put_reply(out, &(size = 6), 200, nullptr, 0);
+  EXPECT_EQ(out[3], 44);  // (200 + 100) modulo 256
+  EXPECT_EQ(put_frame_head(out, 2) + put_frame_tail(out, 1), 0);
 }
 
 ReplyGroup one(int code, Bytes data) { return {ReplyFrame{code, std::move(data)}}; }

@@ -50,9 +50,6 @@ TEST(Routes, GatewaysSummariesAndNameServersFromTheKernelTheSavedLinesAndResolvC
       for (int i = 0; i < 2; ++i) out += " " + (get_if_gateway(i, a), dotted(a));
       out += "\n";
     };
-    const auto summary = [&](int i) {
-      out += std::string((get_net_summary(text, i), text)) + "\n";
-    };
     // No eth0 or eth1 here yet: the saved lines are searched as they are.
     write_file(route_file, route("eth0", "10.0.0.1", "0003") + route("eth0:1", "10.0.0.2", "0003") +
                                route("eth0", "0.0.0.0", "0001") +
@@ -69,20 +66,19 @@ TEST(Routes, GatewaysSummariesAndNameServersFromTheKernelTheSavedLinesAndResolvC
     gateways("kernel");
     std::istringstream file(read_file(route_file) + "route file\n");
     for (std::string line; std::getline(file, line);) out += line.substr(0, line.find('\t')) + " ";
-    summary(0);
+    out += (get_net_summary(text, 0), std::string(text)) + "\n";
     const unsigned char ip1[4] = {192, 168, 1, 10}, mask[4] = {255, 255, 255, 0},
                         gw1[4] = {192, 168, 1, 1};
     set_eeIpMode(1, 2);
     set_eeIpAddress(1, ip1);
     set_eeNetmask(1, mask);
     set_eeGateway(1, gw1);
-    summary(1);
+    out += (get_net_summary(text, 1), std::string(text)) + "\n";
     out += "live " + (get_if_addr_live(1, a), dotted(a));
     out += " " + (get_if_netmask_live(1, a), dotted(a)) + "\n";
     // The kernel forgets eth0's routes with its address; the route file does not.
     std::system("PATH=$PATH:/usr/sbin:/sbin ip addr flush dev eth0");
-    summary(0);
-    return out;
+    return out + (get_net_summary(text, 0), std::string(text)) + "\n";
   });
   if (child.status != 77) {
     EXPECT_EQ(child.out,

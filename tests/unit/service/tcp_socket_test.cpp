@@ -1,6 +1,5 @@
-// The control service's sockets in a network namespace of the test's own (the PC's eth0 is
-// never asked): a veth pair eth0/eth1 with addresses, and eth2, down and without address.
-// (Clients that fail the running daemon are the misbehaving-clients group's.)
+// The control service's sockets in a network namespace of the test's own (never the PC's eth0):
+// a veth pair eth0/eth1 with addresses, and eth2, down and without address.
 #include "service/tcp_socket.h"
 
 #include <arpa/inet.h>
@@ -18,13 +17,10 @@
 
 namespace {
 
-using namespace testing::internal;
-
 uint16_t local_port(int skt) {
   sockaddr_in sin{};
   socklen_t len = sizeof sin;
-  getsockname(skt, reinterpret_cast<sockaddr*>(&sin), &len);
-  return ntohs(sin.sin_port);
+  return getsockname(skt, reinterpret_cast<sockaddr*>(&sin), &len), ntohs(sin.sin_port);
 }
 
 TEST(TcpSocket, InterfaceLookupsAndEachFaultOfPeerOrDescriptorInOwnNamespace) {
@@ -57,11 +53,11 @@ TEST(TcpSocket, InterfaceLookupsAndEachFaultOfPeerOrDescriptorInOwnNamespace) {
     const auto open_files = [] {
       return std::distance(std::filesystem::directory_iterator("/proc/self/fd"), {});
     };
-    CaptureStderr();
+    testing::internal::CaptureStderr();
     const auto before = open_files();
     out += "\n" + std::to_string(tcp_server_make_skt(0, local_port(server), 1));
     out += " " + std::to_string(open_files() - before);
-    out += " " + GetCapturedStderr();
+    out += " " + testing::internal::GetCapturedStderr();
     // A lone urgent byte is an exceptional condition with nothing to accept.
     send(client, "!", 1, MSG_OOB);
     pollfd urgent{conn, POLLPRI, 0};
@@ -70,9 +66,8 @@ TEST(TcpSocket, InterfaceLookupsAndEachFaultOfPeerOrDescriptorInOwnNamespace) {
     return out;
   });
   if (child.status == 77) GTEST_SKIP() << "no network namespace";
-  // The words printed come first. eth0..eth2's addresses, none for eth4; the server bound to
-  // eth0, the client to eth1; eth0 up, eth2 down, eth3 missing, eth7 not asked; the accepted
-  // side on eth0, the client's not.
+  // The words printed first; eth0..eth2's addresses, none for eth4; server on eth0, client on
+  // eth1; eth0 up, eth2 down, eth3 missing, eth7 not asked; the accepted side on eth0.
   EXPECT_EQ(child.out,
             "tcp server accept ok\naccept: get a exception\n-1\n"
             "10.77.0.1 10.77.1.1 0.0.0.0 0.0.0.0 10.77.0.1 10.77.1.1 1 0 0 1 1 -1 0 " +
