@@ -1,6 +1,6 @@
-// Frames as a session cannot easily send them: the daemon's scanner and reply writer at their
-// edges; the unit's answers split anywhere by the network, or as the daemon never sends them
-// (damaged, foreign, not echoing). The rest: stationctl against the daemon.
+// Frames as a session cannot show them: the daemon's reply writer at the edge of the space left;
+// the unit's answers split anywhere by the network, or as the daemon never sends them (damaged,
+// foreign, not echoing). The rest: stationctl against the daemon.
 #include <gtest/gtest.h>
 
 #include "client/port_fields.h"
@@ -14,7 +14,7 @@ std::string text(const ReplyFrame& f) {
   return std::to_string(f.code) + ":" + hex_bytes(f.data.data(), f.data.size(), "") + "\n";
 }
 
-TEST(ReplyFrames, ComeWholeWhereverTheBytesSplitThoughTheirDataHoldFFF0) {
+TEST(ReplyFrames, ComeWholeWhereverTheBytesSplitThoughTheirDataHoldFFF0AndAreWrittenWhole) {
   // After a stray byte: netmask 255.255.240.0; a TCP server on port 61695 (F0FF, low byte
   // first); a text with FF F0 before its NUL; the empty reply to a mode-4 set; an error.
   Bytes stream;
@@ -40,26 +40,7 @@ TEST(ReplyFrames, ComeWholeWhereverTheBytesSplitThoughTheirDataHoldFFF0) {
   // When nothing more will come, the rest is cut at its first FF F0, as the daemon cuts it.
   EXPECT_EQ(take_reply_frame(stream.data(), 9, true, &f), 9);
   EXPECT_EQ(text(f), "188:05ff\n");
-}
-
-TEST(FrameCodec, ScanFindsTheFirstWholeFrameAndWritersWriteWholeFramesOrNothing) {
-  // Input, and the code, the length of the frame's own bytes and the data found.
-  // clang-format off
-  const std::pair<const char*, const char*> cases[] = {
-      {"00 FFFA2C 02 08 FFF0", "2 7 08"}, {"FFFA2C FFF0", "255 5"}, {"FFFA2C FF", "-1 0"},
-      {"FFFA2C 59 01 FFF0 02 FFF0", "89 7 01"}, {"FFFA2C 59 FF01 FFF0", "89 8 ff01"},
-      {"FFFA2C 5E FFF0", "94 6"}, {"FFFA2C 01 00", "-1 0"}, {"FFF0 FFFA2C 01", "-1 0"}};
-  // clang-format on
-  Bytes in;
-  for (const auto& [text, want] : cases) {
-    int length = -7;
-    const unsigned char* data = reinterpret_cast<const unsigned char*>(1);
-    const int code = (parse_hex(text, &in), scan_frame(in.data(), in.size(), &length, &data));
-    EXPECT_EQ(std::to_string(code) + " " + std::to_string(length) +
-                  (data ? " " + hex_bytes(data, length - 6, "") : ""),
-              want)
-        << text;
-  }
+  // The daemon's writer: a whole reply in exactly its space, nothing in less.
   unsigned char out[16] = {};
   const unsigned char payload[] = {1, 2, 3};
   int size = 9;  // exactly the data and 6
@@ -74,8 +55,7 @@ TEST(FrameCodec, ScanFindsTheFirstWholeFrameAndWritersWriteWholeFramesOrNothing)
 
 ReplyGroup one(int code, Bytes data) { return {ReplyFrame{code, std::move(data)}}; }
 
-// The replies to read_requests(1, kReadAll) of a port in TCP-server mode, over a session
-// that did not arrive on eth0 (the address queries refused).
+// The replies to read_requests(1, kReadAll) of a TCP-server port, address queries refused.
 std::vector<ReplyGroup> port_replies() {
   // clang-format off
   const Bytes series[kGetAllFrames] = {{0, 1, 0xC2, 0}, {8}, {3}, {1}, {3}, {2}, {1, 0}, {2}, {5},
@@ -99,8 +79,7 @@ TEST(PortReplies, ReadsComeFromEachGroupsWholeReplyAndChangesHoldOnlyWhereEchoed
   ASSERT_EQ(decode_read(r, 1, kReadAll, &(v = PortView()), &why), ReadOutcome::kOk) << why;
   EXPECT_TRUE(link_mode(v) == kLinkMode4 && !v.blocks[group::kTcpServer].known);
   (r = port_replies())[4] = one(180, {96});
-  EXPECT_EQ(decode_read(r, 1, kReadAll, &v, &why), ReadOutcome::kRefused);
-  EXPECT_EQ(why, "get-all");
+  EXPECT_EQ(decode_read(r, 1, kReadAll, &v, &why) == ReadOutcome::kRefused ? why : "", "get-all");
   for (auto damage : std::vector<void (*)(std::vector<ReplyGroup>&)>{
            [](auto& r) { r[4][9].data.resize(8); },    // a link layout cut short
            [](auto& r) { r[4][9].data[0] = 9; },       // no such link mode
