@@ -1,9 +1,9 @@
-// Frames as a session cannot show them: the daemon's reply writer at the edge of the space left;
-// the unit's answers split anywhere by the network, or as the daemon never sends them (damaged,
-// foreign, not echoing). The rest: stationctl against the daemon.
+// Frames as a session cannot show them: the daemon's writer at the edge of its space; the unit's
+// answers split anywhere, damaged, foreign or not echoing. The rest: stationctl and the daemon.
 #include <gtest/gtest.h>
 
 #include "client/port_fields.h"
+#include "protocol/command_table.h"
 #include "protocol/frame_codec.h"
 
 namespace {
@@ -51,6 +51,8 @@ TEST(ReplyFrames, ComeWholeWhereverTheBytesSplitThoughTheirDataHoldFFF0AndAreWri
   put_reply(out, &(size = 6), 200, nullptr, 0);
   EXPECT_EQ(out[3], 44);  // (200 + 100) modulo 256
   EXPECT_EQ(put_frame_head(out, 2) + put_frame_tail(out, 1), 0);
+  EXPECT_EQ(  // a request of a wrong length earns one error reply, whatever its code
+      reply_frames(2, payload, 0) + reply_frames(77, payload, 1) + reply_frames(96, payload, 1), 3);
 }
 
 ReplyGroup one(int code, Bytes data) { return {ReplyFrame{code, std::move(data)}}; }
