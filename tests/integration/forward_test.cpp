@@ -10,6 +10,8 @@
 #include <chrono>
 #include <cstring>
 #include <filesystem>
+#include <iterator>
+#include <regex>
 #include <set>
 #include <sstream>
 #include <string>
@@ -23,12 +25,12 @@ namespace {
 using Clock = std::chrono::steady_clock;
 
 bool stationctl(const std::string& line) {
-  std::vector<std::string> words, command = {"env", "STATIONCTL_PASSWORD=quillet", "setsid"};
   std::istringstream in(line);
-  for (std::string w; in >> w;) words.push_back(w);
-  for (const std::string& w : program_command("stationctl", words)) command.push_back(w);
-  std::string out, err;
-  return run_to_end(command, &out, &err, 60000) == 0;
+  std::vector<std::string> command = {"env", "STATIONCTL_PASSWORD=quillet", "setsid"}, out(2);
+  for (const std::string& w :
+       program_command("stationctl", {std::istream_iterator<std::string>(in), {}}))
+    command.push_back(w);
+  return run_to_end(command, &out[0], &out[1], 60000) == 0;
 }
 
 long ms_since(Clock::time_point start) {
@@ -102,8 +104,8 @@ std::string pieces(int from, const std::string& bytes, int to, std::size_t count
 int test_socket(int type, uint16_t port, int to_port = -1, const char* local = kLoopback) {
   const int fd = socket(AF_INET, type, 0), on = 1, room = 4 << 20;
   setsockopt(fd, SOL_SOCKET, SO_REUSEADDR, &on, sizeof on);  // a port the test left in TIME_WAIT
-  // Room for 64 KiB in many small datagrams even if the test is slow to read.
-  if (type == SOCK_DGRAM) setsockopt(fd, SOL_SOCKET, SO_RCVBUFFORCE, &room, sizeof room);
+  if (type == SOCK_DGRAM)  // room for 64 KiB of small datagrams while the test is slow to read
+    setsockopt(fd, SOL_SOCKET, SO_RCVBUFFORCE, &room, sizeof room);
   sockaddr_in a{AF_INET, htons(port), {}, {}}, to{AF_INET, htons(uint16_t(to_port)), {}, {}};
   inet_pton(AF_INET, local, &a.sin_addr);
   inet_pton(AF_INET, kLoopback, &to.sin_addr);
@@ -191,6 +193,10 @@ TEST_F(Forward, TcpServerLimitFilterPackingAndChangesThatKeepItsClient) {
   EXPECT_TRUE(both_ways(client, master_[1]));
   EXPECT_TRUE(nothing_arrives(master_[0], 100));   // COM1 saw none of it
   EXPECT_TRUE(closed_at_once(tcp_connect(5002)));  // over the limit of one
+  // A dead client frees its slot within minutes: the kernel's keepalive timer (02) is at 60 s.
+  const std::string sockets = read_file("/proc/net/tcp");
+  EXPECT_TRUE(std::regex_search(sockets, std::regex("0100007F:138A \\S+ 01 \\S+ 02:00001")))
+      << sockets;
 
   ASSERT_TRUE(stationctl("--port 2 set serial --baud 57600"));
   EXPECT_TRUE(wait_until([&] { return line_speed(master_[1]) == B57600; }, 1000));
@@ -349,28 +355,9 @@ TEST_F(Forward, OwnNullModemsWhileTheSimulatorRunsAndTwoHundredNoticesDrained) {
                std::filesystem::is_symlink(root_file("dev/com2")));
 }
 
-// pyserial's RFC 2217 client sets COM2's line for its session only; 0xFF passes both ways.
-TEST_F(Forward, Rfc2217ClientSetsItsLineForTheSessionAnd0xFFPasses) {
-  ASSERT_TRUE(stationctl("--port 2 set tcp-mode virtual-com"));
-  ASSERT_TRUE(log_shows("COM2: TCP server link", 2)) << log();
-  const char* script =
-      "import serial\ns = serial.serial_for_url('rfc2217://127.0.0.1:4661', baudrate=19200, "
-      "bytesize=7, parity='E', stopbits=2, timeout=15)\ns.write(b'\\xff\\x00\\xffA')\n"
-      "print(s.read(3).hex())\n";
-  std::string out, err;
-  std::thread client([&] { run_to_end({"/usr/bin/python3", "-c", script}, &out, &err); });
-  EXPECT_EQ(receive(master_[1], 4), std::string("\xff\x00\xff\x41", 4));
-  termios t{};
-  EXPECT_TRUE(tcgetattr(master_[1], &t) == 0 && cfgetospeed(&t) == B19200 && (t.c_cflag & CSTOPB));
-  EXPECT_EQ(write(master_[1], "\xff\xfe\xff", 3), 3);
-  client.join();
-  EXPECT_EQ(out, "fffeff\n") << err;
-  EXPECT_TRUE(wait_until([&] { return line_speed(master_[1]) == B9600; }, 3000));
-  EXPECT_EQ(ini().find("19200"), std::string::npos);  // the session's never in station.ini
-}
-
 // COM1's line is held by XOFF while its client sends on; COM2 keeps moving; after XON all arrives.
-TEST_F(Forward, AHeldLineStallsNothingElse) {
+// Then pyserial's RFC 2217 client sets COM2's line for its session only; 0xFF passes both ways.
+TEST_F(Forward, AHeldLineStallsNothingElseAndAnRfc2217ClientSetsItsLineForTheSession) {
   ASSERT_TRUE(stationctl("--port 1 set serial --flow xon-xoff"));
   const int held = tcp_connect(4660), small = 4096;  // the kernel holds little of what it sends
   setsockopt(held, SOL_SOCKET, SO_SNDBUF, &small, sizeof small);
@@ -393,6 +380,22 @@ TEST_F(Forward, AHeldLineStallsNothingElse) {
   EXPECT_TRUE(early + carry(held, master_[0], big.substr(early.size()), 0, sent - early.size()) ==
               big);
   for (int fd : {other, held}) close(fd);
+
+  ASSERT_TRUE(stationctl("--port 2 set tcp-mode virtual-com"));
+  ASSERT_TRUE(log_shows("COM2: TCP server link", 2)) << log();
+  const char* script =
+      "import serial\ns = serial.serial_for_url('rfc2217://127.0.0.1:4661', baudrate=19200, "
+      "bytesize=7, parity='E', stopbits=2, timeout=15)\ns.write(b'\\xff\\x00\\xffA')\n"
+      "print(s.read(3).hex())\n";
+  std::string out, err;
+  std::thread client([&] { run_to_end({"/usr/bin/python3", "-c", script}, &out, &err); });
+  EXPECT_EQ(receive(master_[1], 4), std::string("\xff\x00\xff\x41", 4));
+  EXPECT_TRUE(tcgetattr(master_[1], &t) == 0 && cfgetospeed(&t) == B19200 && (t.c_cflag & CSTOPB));
+  EXPECT_EQ(write(master_[1], "\xff\xfe\xff", 3), 3);
+  client.join();
+  EXPECT_EQ(out, "fffeff\n") << err;
+  EXPECT_TRUE(wait_until([&] { return line_speed(master_[1]) == B9600; }, 3000));
+  EXPECT_EQ(ini().find("19200"), std::string::npos);  // the session's never in station.ini
 }
 
 }  // namespace
