@@ -8,7 +8,6 @@
 #include <unistd.h>
 
 #include <chrono>
-#include <cstring>
 #include <filesystem>
 #include <iterator>
 #include <regex>
@@ -151,16 +150,15 @@ class Forward : public SimulatorTest {
       ASSERT_EQ(openpty(&master_[i], &slave_[i], name, nullptr, nullptr), 0);
       path_[i] = name;
     }
-    // Tests named Own... start the simulator themselves.
-    if (std::strncmp(testing::UnitTest::GetInstance()->current_test_info()->name(), "Own", 3))
-      start({"--serial", path_[0] + "," + path_[1]});
+    start({"--serial", path_[0] + "," + path_[1]});
   }
   void TearDown() override {
     SimulatorTest::TearDown();
     for (int fd : {master_[0], master_[1], slave_[0], slave_[1]}) close(fd);
   }
-  // Starts the simulator; the forwarder's listeners come a moment after the daemon's.
+  // (Re)starts the simulator; the forwarder's listeners come a moment after the daemon's.
   void start(const std::vector<std::string>& args = {}) {
+    ASSERT_TRUE(!sim_ || sim_->stop(SIGTERM) == 0);
     ASSERT_TRUE(start_simulator(args));
     ASSERT_TRUE(wait_until([] { return tcp_listening(4660) && tcp_listening(4661); }));
   }
@@ -312,7 +310,7 @@ TEST_F(Forward, UdpPacketsGoToTheirRangeAndDatagramsFromAnyoneToTheLine) {
 }
 
 // One port that cannot be opened leaves the other serving; station.ini is read whole or not at all.
-TEST_F(Forward, OwnPortsOneMissingAndAFileCaughtMidRewrite) {
+TEST_F(Forward, OnePortMissingAFileCaughtMidRewriteNullModemsAndTwoHundredNotices) {
   start({"--serial", "/nonexistent/tty," + path_[1]});
   const int com1_client = tcp_connect(4660), client = tcp_connect(4661);  // lines open for them
   EXPECT_TRUE(log_shows("COM1: cannot open /nonexistent/tty")) << log();
@@ -326,26 +324,24 @@ TEST_F(Forward, OwnPortsOneMissingAndAFileCaughtMidRewrite) {
   EXPECT_TRUE(wait_until([&] { return line_speed(master_[1]) == B115200; }, 3000));
   EXPECT_EQ(carry(master_[1], client, "kept"), "kept");
   for (int fd : {com1_client, client}) close(fd);
-}
 
-// Without --serial the simulator's ports DIR/dev/com1 and com2 are null-modem ends while it runs.
-// The forwarder drains 200 notices as fast as they come: the daemon never blocks on the queue.
-TEST_F(Forward, OwnNullModemsWhileTheSimulatorRunsAndTwoHundredNoticesDrained) {
+  // Without --serial DIR/dev/com1 and com2 are null-modem ends while the simulator runs. The
+  // forwarder drains 200 notices as fast as they come: the daemon never blocks on the queue.
   start();
   const int com2 = open(root_file("dev/com2").c_str(), O_RDWR | O_NOCTTY);
   const int tcp = tcp_connect(4661);
   EXPECT_TRUE(both_ways(tcp, com2));  // raw as the simulator made it
   for (int fd : {tcp, com2}) close(fd);
-  auto client = greeted_client(kEth0Address, true);
+  auto control = greeted_client(kEth0Address, true);
   for (int i = 0; i < 200; ++i) {
-    ASSERT_TRUE(client->send(
+    ASSERT_TRUE(control->send(
         frame(kSelectPort, std::string(1, char(1 + i % 2))) +
         frame(kSetBaudrate, std::string("\0\0\x4b\0\0\0\x96\0", 8).substr(i % 2 * 4, 4))));
-    ASSERT_EQ(client->read(17, 5000).size(), 17u) << i;
+    ASSERT_EQ(control->read(17, 5000).size(), 17u) << i;
   }
   const auto asked = Clock::now();
-  ASSERT_TRUE(client->send(frame(kGetAll)));
-  EXPECT_EQ(client->read(3, 5000), std::string("\xff\xfa\x2c"));
+  ASSERT_TRUE(control->send(frame(kGetAll)));
+  EXPECT_EQ(control->read(3, 5000), std::string("\xff\xfa\x2c"));
   EXPECT_LT(ms_since(asked), 1000);
   const std::string notices = root_file("var/log/forwarder.log");
   EXPECT_TRUE(wait_until([&] { return count_of(read_file(notices), "\n") == 200; }));

@@ -1,5 +1,4 @@
-// The real daemon against clients that misbehave (random bytes: the dispatcher's fuzzer).
-// Afterwards it holds no more descriptors or memory, has written nothing, and serves on.
+// The real daemon against misbehaving clients (random bytes: the dispatcher's fuzzer).
 #include <sys/socket.h>
 
 #include <filesystem>
@@ -12,10 +11,6 @@
 namespace {
 
 const std::string k300Baud("\0\0\x01\x2C", 4);
-
-bool send_taken(ControlClient* client, const std::string& bytes) {
-  return client->send(bytes) && client->wait_taken();
-}
 
 void leave_with_reset(ControlClient* client) {
   const linger reset{1, 0};
@@ -42,8 +37,8 @@ TEST_F(MisbehavingClientsTest, CutFramesAndLeavingClientsLeaveTheDaemonWhole) {
   ASSERT_TRUE(client->send(frame(97)));
   for (int logged_in = 0; logged_in < 2; ++logged_in) {
     for (size_t cut = 1; cut < whole.size(); ++cut) {
-      ASSERT_TRUE(send_taken(client.get(), whole.substr(0, cut)));
-      ASSERT_TRUE(send_taken(client.get(), whole.substr(cut)));
+      ASSERT_TRUE(client->send(whole.substr(0, cut)) && client->wait_taken());
+      ASSERT_TRUE(client->send(whole.substr(cut)) && client->wait_taken());
     }
     if (logged_in) break;
     std::string expected = error_reply(97);

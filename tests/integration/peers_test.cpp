@@ -1,5 +1,4 @@
-// stationd-sim --peers against snmptrapd and smtp_sink.py in the test's network namespace. Not
-// under the emulator: there the peers add nothing but time.
+// stationd-sim --peers against snmptrapd and smtp_sink.py in the test's namespace (host only).
 #include <signal.h>
 #include <sys/wait.h>
 #include <unistd.h>

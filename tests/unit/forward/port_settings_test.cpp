@@ -32,8 +32,7 @@ const std::map<std::string, tcflag_t> kParities = {
     {"space", PARENB | CMSPAR}};
 
 TEST(SerialLine, KeysGiveTheLine) {
-  // A pseudo-terminal forces CS8 and no parity, and qemu-user does not carry CMSPAR to the PC's
-  // kernel: those are checked on what was asked of the line.
+  // A pty forces CS8 and no parity, qemu-user drops CMSPAR: those are checked as asked.
   const char* emulator = std::getenv("STATION_EMULATOR");
   const tcflag_t forced = CSIZE | PARENB | (emulator && *emulator ? CMSPAR : 0);
   for (const CaseRow& row : read_case_table("serial_line.txt")) {

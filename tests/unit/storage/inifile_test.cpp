@@ -1,5 +1,4 @@
-// The INI library against tests/data/inifile.txt, one call per row; then the station.ini
-// accessors and the port loader at their edges.
+// The INI library against tests/data/inifile.txt; the station.ini readers and port loader.
 #include "storage/inifile.h"
 
 #include <gtest/gtest.h>
@@ -18,8 +17,7 @@
 #include "support/case_table.h"
 #include "support/temp_dir.h"
 
-// Fails the n-th array new(nothrow) from now on (1: the next one), taking the library's
-// working buffers away; 0 never fails.
+// Fails the n-th array new(nothrow) from now on (1: the next one); 0 never fails.
 static int g_fail_nothrow_new = 0;
 void* operator new[](std::size_t size, const std::nothrow_t&) noexcept {
   if (g_fail_nothrow_new > 0 && --g_fail_nothrow_new == 0) return nullptr;
