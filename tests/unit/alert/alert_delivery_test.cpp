@@ -45,12 +45,11 @@ class AlertDelivery : public ::testing::Test {
   }
   // A file of the root since the last call, removed (`mail`: once the mail line is whole).
   std::string taken(const std::string& path, bool mail = false) const {
-    std::string text = read_file(dir_.file(path));
-    for (int i = 0; mail && i < 500 && text.find('\n', text.find("mail")) == std::string::npos;
-         ++i) {
+    std::string text;
+    for (int i = 0; (text = read_file(dir_.file(path)), mail) && i < 500 &&
+                    text.find('\n', text.find("mail")) == std::string::npos;
+         ++i)
       std::this_thread::sleep_for(std::chrono::milliseconds(20));
-      text = read_file(dir_.file(path));
-    }
     std::filesystem::remove(dir_.file(path));
     return text;
   }
@@ -63,21 +62,13 @@ class AlertDelivery : public ::testing::Test {
   FakeI2c chip_;
 };
 
-TEST_F(AlertDelivery, MailFileAndCommandLineWithAndWithoutAuthenticationOrServer) {
+TEST_F(AlertDelivery, MailFileAndCommandLineWithAndWithoutServer) {
   ini("", kSmtp);
   EXPECT_EQ(sendMailAll("Cold Start", 0, nullptr, nullptr), 1);
   EXPECT_EQ(taken("var/log/programs.log", true), "rtc2systime\n" + kMail);
   const std::string file = mail_file(taken("var/log/alertd.log"));
   struct stat st;
   EXPECT_TRUE(stat(file.c_str(), &st) == 0 && (st.st_mode & 0777) == 0644);
-  EXPECT_FALSE(file_exists(dir_.file("tmp/email")));
-  // With authentication the command, password included, is echoed into /tmp/email first.
-  ini("", kSmtp + "smtpAuth=1\nsmtpUser=mailer\nsmtpPasswd=secret\n");
-  EXPECT_EQ(sendMailAll("Cold Start", 0, nullptr, nullptr), 1);
-  taken("var/log/programs.log", true);
-  EXPECT_EQ(read_file(dir_.file("tmp/email")),
-            dir_.file("usr/sbin/mail ") + kMailArgs +
-                "-U mailer -E secret ops@example.com boss@example.com\n");
   ini("");  // without a server the mails only write their files, numbered modulo 256
   for (int i = 0, last = -1; i < 257; ++i) {
     EXPECT_EQ(sendMail("ops@example.com", "dev@example.com", "Cold Start", 0, 0, nullptr, nullptr),
@@ -107,9 +98,6 @@ TEST_F(AlertDelivery, FailedTrapsAlternateTheDefaultGatewayThroughTheMarker) {
               failed + "route del -net 0.0.0.0 eth0\nroute del -net 0.0.0.0 eth1\nroute add " +
                   "default gw " + gateway + "\n" + failed);
   }
-  failing("route");
-  EXPECT_EQ(sendSnmpTrap(1), -1);
-  EXPECT_TRUE(taken("var/log/alertd.log").ends_with("chgDefGateway(): Failed\n"));
 }
 
 TEST_F(AlertDelivery, StartAndAddressAlertsFollowTheWarmStartFlagAndOnlyTheValueOneEnables) {
@@ -164,10 +152,6 @@ TEST_F(AlertDelivery, UnsafeValuesNeverReachTheShell) {
                  kSmtp);
   EXPECT_EQ(passwdChangeAlert(text.c_str()), 1);
   authenFailAlert(text.c_str());
-  const std::string log = taken("var/log/alertd.log");
-  EXPECT_NE(log.find("passwdChangeAlert(): call sendMailAll(" + text + ", 0, NULL, NULL)\n"),
-            std::string::npos);
-  EXPECT_NE(log.find("dev@example.com, " + text + ", 0, 0, (null), (null))\n"), std::string::npos);
   EXPECT_TRUE(syslogged().ends_with(text + ", SysName: $(touch pwned), SysLocation: \n"));
   EXPECT_NE(taken("var/log/programs.log", true).find(" 1.2.3.4 0 127.0.0.5 4 0 \n"),
             std::string::npos);
