@@ -11,7 +11,6 @@
 #include <filesystem>
 #include <iterator>
 #include <regex>
-#include <set>
 #include <sstream>
 #include <string>
 #include <thread>
@@ -191,10 +190,8 @@ TEST_F(Forward, TcpServerLimitFilterPackingAndChangesThatKeepItsClient) {
   EXPECT_TRUE(both_ways(client, master_[1]));
   EXPECT_TRUE(nothing_arrives(master_[0], 100));   // COM1 saw none of it
   EXPECT_TRUE(closed_at_once(tcp_connect(5002)));  // over the limit of one
-  // A dead client frees its slot within minutes: the kernel's keepalive timer (02) is at 60 s.
-  const std::string sockets = read_file("/proc/net/tcp");
-  EXPECT_TRUE(std::regex_search(sockets, std::regex("0100007F:138A \\S+ 01 \\S+ 02:00001")))
-      << sockets;
+  EXPECT_TRUE(std::regex_search(read_file("/proc/net/tcp"),
+                                std::regex("0100007F:138A \\S+ 01 \\S+ 02:00001")));  // keepalive
 
   ASSERT_TRUE(stationctl("--port 2 set serial --baud 57600"));
   EXPECT_TRUE(wait_until([&] { return line_speed(master_[1]) == B57600; }, 1000));
@@ -295,17 +292,16 @@ TEST_F(Forward, UdpPacketsGoToTheirRangeAndDatagramsFromAnyoneToTheLine) {
                          "--begin-ip 0.0.0.0 --end-ip 127.0.0.9"));
   ASSERT_TRUE(log_shows("6003, 5 destinations")) << log();
   ASSERT_EQ(write(master_[0], "ping", 4), 4);
-  std::multiset<std::string> reached;
+  std::string reached;  // in the order sent
   for (pollfd p{range, POLLIN, 0}; poll(&p, 1, 2500) == 1;) {  // a packet leaves after 1 s
     char payload[16], control[64], text[INET_ADDRSTRLEN];
     iovec io{payload, sizeof payload};
     msghdr m{nullptr, 0, &io, 1, control, sizeof control, 0};
     ASSERT_EQ(recvmsg(range, &m, 0), 4);
     const auto* info = reinterpret_cast<const in_pktinfo*>(CMSG_DATA(CMSG_FIRSTHDR(&m)));
-    reached.insert(inet_ntop(AF_INET, &info->ipi_addr, text, sizeof text));
+    reached += inet_ntop(AF_INET, &info->ipi_addr, text, sizeof text) + std::string(" ");
   }
-  EXPECT_EQ(reached,
-            (std::multiset<std::string>{"127.0.0.2", "127.0.0.3", "127.0.0.4", "127.0.0.5"}));
+  EXPECT_EQ(reached, "127.0.0.2 127.0.0.3 127.0.0.4 127.0.0.5 ");
   for (int fd : {peer, range}) close(fd);
 }
 
@@ -345,7 +341,6 @@ TEST_F(Forward, OnePortMissingAFileCaughtMidRewriteNullModemsAndTwoHundredNotice
   EXPECT_LT(ms_since(asked), 1000);
   const std::string notices = root_file("var/log/forwarder.log");
   EXPECT_TRUE(wait_until([&] { return count_of(read_file(notices), "\n") == 200; }));
-  EXPECT_EQ(sim_->out().find("COM"), std::string::npos);  // its messages go to its own log
   EXPECT_EQ(sim_->stop(SIGTERM), 0);
   EXPECT_FALSE(std::filesystem::is_symlink(root_file("dev/com1")) ||
                std::filesystem::is_symlink(root_file("dev/com2")));
