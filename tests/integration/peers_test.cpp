@@ -93,7 +93,10 @@ TEST_F(PeersTest, AlertsReachRealReceiversInTheNamespaceAndNoOneOutsideIt) {
         "\nSender: unit@station.test\nAlert Condition: Authentication Failure (Manager Tool) \n"
         "SysName: 020000000001\nSysLocation: location\nDate: "})
     EXPECT_NE(mail.find(part), std::string::npos) << part << " in\n" << mail;
-  std::string out, err;
+  std::string out, err;  // the start-up alert of a unit that was off (eeWarmStart 0): coldStart
+  const auto start_alert = program_command("stationtool", {"--root", root(), "start-alert"});
+  EXPECT_EQ(run_to_end(start_alert, &out, &err), 0) << err;
+  EXPECT_TRUE(wait_for_text("../trapd.log", "10.77.0.1 0 0 TRAP, SNMP v1, community ormolu\n"));
 
   // Without --peers the recording-only stand-ins are back.
   ASSERT_EQ(sim_->stop(SIGTERM), 0);

@@ -24,9 +24,8 @@ const std::string kTrap = "snmptrap -v1 -c ormolu 127.0.0.1 0 127.0.0.5 ";
 const std::string kMailArgs = "-S 127.0.0.1 -f dev@example.com -s KV7731 Alert Message ";
 const std::string kMail = "mail " + kMailArgs + "ops@example.com boss@example.com\n";
 const std::string kIni = "[SNMP]\nsysName=unit7\nsysLocation=lab\nsnmpTrapServer=127.0.0.1\n";
-const std::string kSmtp =
-    "smtpServer=127.0.0.1\nsender=dev@example.com\n"
-    "receiver=ops@example.com;boss@example.com\n";
+const std::string kSmtp = "smtpServer=127.0.0.1\nsender=dev@example.com\n"
+                          "receiver=ops@example.com;boss@example.com\n";
 
 class AlertDelivery : public ::testing::Test {
  protected:
@@ -84,8 +83,6 @@ TEST_F(AlertDelivery, MailFileAndCommandLineWithAndWithoutServer) {
 // A failed trap switches the default gateway (eth0's, eth1's, eth0's) and is sent once more.
 TEST_F(AlertDelivery, FailedTrapsAlternateTheDefaultGatewayThroughTheMarker) {
   ini("");
-  EXPECT_EQ(sendSnmpTrap(AUTH_FAIL_TRAP), 0);
-  EXPECT_EQ(taken("var/log/programs.log"), kTrap + "4 0 \n");
   const auto failing = [&](const std::string& program) {  // records itself, exits 3
     write_file(dir_.file("bin/" + program), "#!/bin/sh\necho \"failed " + program + " $*\" >> " +
                                                 dir_.file("var/log/programs.log") + "\nexit 3\n");
