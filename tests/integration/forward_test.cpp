@@ -8,9 +8,9 @@
 #include <unistd.h>
 
 #include <chrono>
-#include <cstring>
 #include <filesystem>
-#include <set>
+#include <iterator>
+#include <regex>
 #include <sstream>
 #include <string>
 #include <thread>
@@ -23,12 +23,12 @@ namespace {
 using Clock = std::chrono::steady_clock;
 
 bool stationctl(const std::string& line) {
-  std::vector<std::string> words, command = {"env", "STATIONCTL_PASSWORD=quillet", "setsid"};
   std::istringstream in(line);
-  for (std::string w; in >> w;) words.push_back(w);
-  for (const std::string& w : program_command("stationctl", words)) command.push_back(w);
-  std::string out, err;
-  return run_to_end(command, &out, &err, 60000) == 0;
+  std::vector<std::string> command = {"env", "STATIONCTL_PASSWORD=quillet", "setsid"}, out(2);
+  for (const std::string& w :
+       program_command("stationctl", {std::istream_iterator<std::string>(in), {}}))
+    command.push_back(w);
+  return run_to_end(command, &out[0], &out[1], 60000) == 0;
 }
 
 long ms_since(Clock::time_point start) {
@@ -102,8 +102,8 @@ std::string pieces(int from, const std::string& bytes, int to, std::size_t count
 int test_socket(int type, uint16_t port, int to_port = -1, const char* local = kLoopback) {
   const int fd = socket(AF_INET, type, 0), on = 1, room = 4 << 20;
   setsockopt(fd, SOL_SOCKET, SO_REUSEADDR, &on, sizeof on);  // a port the test left in TIME_WAIT
-  // Room for 64 KiB in many small datagrams even if the test is slow to read.
-  if (type == SOCK_DGRAM) setsockopt(fd, SOL_SOCKET, SO_RCVBUFFORCE, &room, sizeof room);
+  if (type == SOCK_DGRAM)  // room for 64 KiB of small datagrams while the test is slow to read
+    setsockopt(fd, SOL_SOCKET, SO_RCVBUFFORCE, &room, sizeof room);
   sockaddr_in a{AF_INET, htons(port), {}, {}}, to{AF_INET, htons(uint16_t(to_port)), {}, {}};
   inet_pton(AF_INET, local, &a.sin_addr);
   inet_pton(AF_INET, kLoopback, &to.sin_addr);
@@ -149,16 +149,15 @@ class Forward : public SimulatorTest {
       ASSERT_EQ(openpty(&master_[i], &slave_[i], name, nullptr, nullptr), 0);
       path_[i] = name;
     }
-    // Tests named Own... start the simulator themselves.
-    if (std::strncmp(testing::UnitTest::GetInstance()->current_test_info()->name(), "Own", 3))
-      start({"--serial", path_[0] + "," + path_[1]});
+    start({"--serial", path_[0] + "," + path_[1]});
   }
   void TearDown() override {
     SimulatorTest::TearDown();
     for (int fd : {master_[0], master_[1], slave_[0], slave_[1]}) close(fd);
   }
-  // Starts the simulator; the forwarder's listeners come a moment after the daemon's.
+  // (Re)starts the simulator; the forwarder's listeners come a moment after the daemon's.
   void start(const std::vector<std::string>& args = {}) {
+    ASSERT_TRUE(!sim_ || sim_->stop(SIGTERM) == 0);
     ASSERT_TRUE(start_simulator(args));
     ASSERT_TRUE(wait_until([] { return tcp_listening(4660) && tcp_listening(4661); }));
   }
@@ -191,6 +190,8 @@ TEST_F(Forward, TcpServerLimitFilterPackingAndChangesThatKeepItsClient) {
   EXPECT_TRUE(both_ways(client, master_[1]));
   EXPECT_TRUE(nothing_arrives(master_[0], 100));   // COM1 saw none of it
   EXPECT_TRUE(closed_at_once(tcp_connect(5002)));  // over the limit of one
+  EXPECT_TRUE(std::regex_search(read_file("/proc/net/tcp"),
+                                std::regex("0100007F:138A \\S+ 01 \\S+ 02:00001")));  // keepalive
 
   ASSERT_TRUE(stationctl("--port 2 set serial --baud 57600"));
   EXPECT_TRUE(wait_until([&] { return line_speed(master_[1]) == B57600; }, 1000));
@@ -291,22 +292,21 @@ TEST_F(Forward, UdpPacketsGoToTheirRangeAndDatagramsFromAnyoneToTheLine) {
                          "--begin-ip 0.0.0.0 --end-ip 127.0.0.9"));
   ASSERT_TRUE(log_shows("6003, 5 destinations")) << log();
   ASSERT_EQ(write(master_[0], "ping", 4), 4);
-  std::multiset<std::string> reached;
+  std::string reached;  // in the order sent
   for (pollfd p{range, POLLIN, 0}; poll(&p, 1, 2500) == 1;) {  // a packet leaves after 1 s
     char payload[16], control[64], text[INET_ADDRSTRLEN];
     iovec io{payload, sizeof payload};
     msghdr m{nullptr, 0, &io, 1, control, sizeof control, 0};
     ASSERT_EQ(recvmsg(range, &m, 0), 4);
     const auto* info = reinterpret_cast<const in_pktinfo*>(CMSG_DATA(CMSG_FIRSTHDR(&m)));
-    reached.insert(inet_ntop(AF_INET, &info->ipi_addr, text, sizeof text));
+    reached += inet_ntop(AF_INET, &info->ipi_addr, text, sizeof text) + std::string(" ");
   }
-  EXPECT_EQ(reached,
-            (std::multiset<std::string>{"127.0.0.2", "127.0.0.3", "127.0.0.4", "127.0.0.5"}));
+  EXPECT_EQ(reached, "127.0.0.2 127.0.0.3 127.0.0.4 127.0.0.5 ");
   for (int fd : {peer, range}) close(fd);
 }
 
 // One port that cannot be opened leaves the other serving; station.ini is read whole or not at all.
-TEST_F(Forward, OwnPortsOneMissingAndAFileCaughtMidRewrite) {
+TEST_F(Forward, OnePortMissingAFileCaughtMidRewriteNullModemsAndTwoHundredNotices) {
   start({"--serial", "/nonexistent/tty," + path_[1]});
   const int com1_client = tcp_connect(4660), client = tcp_connect(4661);  // lines open for them
   EXPECT_TRUE(log_shows("COM1: cannot open /nonexistent/tty")) << log();
@@ -320,57 +320,35 @@ TEST_F(Forward, OwnPortsOneMissingAndAFileCaughtMidRewrite) {
   EXPECT_TRUE(wait_until([&] { return line_speed(master_[1]) == B115200; }, 3000));
   EXPECT_EQ(carry(master_[1], client, "kept"), "kept");
   for (int fd : {com1_client, client}) close(fd);
-}
 
-// Without --serial the simulator's ports DIR/dev/com1 and com2 are null-modem ends while it runs.
-// The forwarder drains 200 notices as fast as they come: the daemon never blocks on the queue.
-TEST_F(Forward, OwnNullModemsWhileTheSimulatorRunsAndTwoHundredNoticesDrained) {
+  // Without --serial DIR/dev/com1 and com2 are null-modem ends while the simulator runs. The
+  // forwarder drains 200 notices as fast as they come: the daemon never blocks on the queue.
   start();
   const int com2 = open(root_file("dev/com2").c_str(), O_RDWR | O_NOCTTY);
   const int tcp = tcp_connect(4661);
   EXPECT_TRUE(both_ways(tcp, com2));  // raw as the simulator made it
   for (int fd : {tcp, com2}) close(fd);
-  auto client = greeted_client(kEth0Address, true);
+  auto control = greeted_client(kEth0Address, true);
   for (int i = 0; i < 200; ++i) {
-    ASSERT_TRUE(client->send(
+    ASSERT_TRUE(control->send(
         frame(kSelectPort, std::string(1, char(1 + i % 2))) +
         frame(kSetBaudrate, std::string("\0\0\x4b\0\0\0\x96\0", 8).substr(i % 2 * 4, 4))));
-    ASSERT_EQ(client->read(17, 5000).size(), 17u) << i;
+    ASSERT_EQ(control->read(17, 5000).size(), 17u) << i;
   }
   const auto asked = Clock::now();
-  ASSERT_TRUE(client->send(frame(kGetAll)));
-  EXPECT_EQ(client->read(3, 5000), std::string("\xff\xfa\x2c"));
+  ASSERT_TRUE(control->send(frame(kGetAll)));
+  EXPECT_EQ(control->read(3, 5000), std::string("\xff\xfa\x2c"));
   EXPECT_LT(ms_since(asked), 1000);
   const std::string notices = root_file("var/log/forwarder.log");
   EXPECT_TRUE(wait_until([&] { return count_of(read_file(notices), "\n") == 200; }));
-  EXPECT_EQ(sim_->out().find("COM"), std::string::npos);  // its messages go to its own log
   EXPECT_EQ(sim_->stop(SIGTERM), 0);
   EXPECT_FALSE(std::filesystem::is_symlink(root_file("dev/com1")) ||
                std::filesystem::is_symlink(root_file("dev/com2")));
 }
 
-// pyserial's RFC 2217 client sets COM2's line for its session only; 0xFF passes both ways.
-TEST_F(Forward, Rfc2217ClientSetsItsLineForTheSessionAnd0xFFPasses) {
-  ASSERT_TRUE(stationctl("--port 2 set tcp-mode virtual-com"));
-  ASSERT_TRUE(log_shows("COM2: TCP server link", 2)) << log();
-  const char* script =
-      "import serial\ns = serial.serial_for_url('rfc2217://127.0.0.1:4661', baudrate=19200, "
-      "bytesize=7, parity='E', stopbits=2, timeout=15)\ns.write(b'\\xff\\x00\\xffA')\n"
-      "print(s.read(3).hex())\n";
-  std::string out, err;
-  std::thread client([&] { run_to_end({"/usr/bin/python3", "-c", script}, &out, &err); });
-  EXPECT_EQ(receive(master_[1], 4), std::string("\xff\x00\xff\x41", 4));
-  termios t{};
-  EXPECT_TRUE(tcgetattr(master_[1], &t) == 0 && cfgetospeed(&t) == B19200 && (t.c_cflag & CSTOPB));
-  EXPECT_EQ(write(master_[1], "\xff\xfe\xff", 3), 3);
-  client.join();
-  EXPECT_EQ(out, "fffeff\n") << err;
-  EXPECT_TRUE(wait_until([&] { return line_speed(master_[1]) == B9600; }, 3000));
-  EXPECT_EQ(ini().find("19200"), std::string::npos);  // the session's never in station.ini
-}
-
 // COM1's line is held by XOFF while its client sends on; COM2 keeps moving; after XON all arrives.
-TEST_F(Forward, AHeldLineStallsNothingElse) {
+// Then pyserial's RFC 2217 client sets COM2's line for its session only; 0xFF passes both ways.
+TEST_F(Forward, AHeldLineStallsNothingElseAndAnRfc2217ClientSetsItsLineForTheSession) {
   ASSERT_TRUE(stationctl("--port 1 set serial --flow xon-xoff"));
   const int held = tcp_connect(4660), small = 4096;  // the kernel holds little of what it sends
   setsockopt(held, SOL_SOCKET, SO_SNDBUF, &small, sizeof small);
@@ -393,6 +371,22 @@ TEST_F(Forward, AHeldLineStallsNothingElse) {
   EXPECT_TRUE(early + carry(held, master_[0], big.substr(early.size()), 0, sent - early.size()) ==
               big);
   for (int fd : {other, held}) close(fd);
+
+  ASSERT_TRUE(stationctl("--port 2 set tcp-mode virtual-com"));
+  ASSERT_TRUE(log_shows("COM2: TCP server link", 2)) << log();
+  const char* script =
+      "import serial\ns = serial.serial_for_url('rfc2217://127.0.0.1:4661', baudrate=19200, "
+      "bytesize=7, parity='E', stopbits=2, timeout=15)\ns.write(b'\\xff\\x00\\xffA')\n"
+      "print(s.read(3).hex())\n";
+  std::string out, err;
+  std::thread client([&] { run_to_end({"/usr/bin/python3", "-c", script}, &out, &err); });
+  EXPECT_EQ(receive(master_[1], 4), std::string("\xff\x00\xff\x41", 4));
+  EXPECT_TRUE(tcgetattr(master_[1], &t) == 0 && cfgetospeed(&t) == B19200 && (t.c_cflag & CSTOPB));
+  EXPECT_EQ(write(master_[1], "\xff\xfe\xff", 3), 3);
+  client.join();
+  EXPECT_EQ(out, "fffeff\n") << err;
+  EXPECT_TRUE(wait_until([&] { return line_speed(master_[1]) == B9600; }, 3000));
+  EXPECT_EQ(ini().find("19200"), std::string::npos);  // the session's never in station.ini
 }
 
 }  // namespace

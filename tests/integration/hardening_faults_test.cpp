@@ -1,12 +1,10 @@
-// The real daemon when station.ini or message queue 1234 fail under it: it keeps serving,
-// its replies carry the new values, and the stores hold what a failed write leaves.
+// The real daemon serves on when station.ini or queue 1234 fail; the stores keep what got out.
 #include <sched.h>
 #include <sys/ipc.h>
 #include <sys/mount.h>
 #include <sys/msg.h>
 
 #include <algorithm>
-#include <array>
 #include <cerrno>
 #include <cstring>
 
@@ -57,23 +55,19 @@ TEST_F(DaemonFaultsTest, StationIniAndTheQueueFailingUnderTheRunningDaemon) {
   EXPECT_EQ(ini(), partial);  // read-only: left alone
   ASSERT_EQ(umount2(jffs2.c_str(), MNT_DETACH), 0);
 
-  // Replaced with garbage (no '[', so the value written is the only one), emptied, cut short.
+  // Replaced with garbage (no '[', so the value written is the only one) or cut short.
   std::string garbage;
   for (int i = 0; i < 3000; ++i) garbage += static_cast<char>(1 + i * 7919 % 255);
   std::replace(garbage.begin(), garbage.end(), '[', '=');
-  garbage += "\r\n=\x01[COM1";
-  for (const auto& [before, request, answer, after] : std::vector<std::array<std::string, 4>>{
-           {garbage, frame(1, k300), reply(1, k300), garbage + "\n[COM1]\ncom_baud_rate=300\n"},
-           {"", frame(1, k9600), reply(1, k9600), "[COM1]\ncom_baud_rate=9600\n"},
-           {text.substr(0, 20), frame(3, "\x03") + frame(1, kQuery),
-            reply(3, "\x03") + reply(1, k9600), "[COM1]\ncom_parity=Even\ncom_baud_rate"}}) {
-    write_file(path, before);
-    EXPECT_EQ(ask(request, answer.size()), answer);
-    EXPECT_EQ(ini(), after);
-  }
-  // Each of the six sets was announced: type 1, the port as text, zeros.
+  write_file(path, garbage + "\r\n=\x01[COM1");
+  EXPECT_EQ(ask(frame(1, k300), 10), reply(1, k300));
+  EXPECT_EQ(ini(), garbage + "\r\n=\x01[COM1\n[COM1]\ncom_baud_rate=300\n");
+  write_file(path, text.substr(0, 20));
+  EXPECT_EQ(ask(frame(3, "\x03") + frame(1, kQuery), 17), reply(3, "\x03") + reply(1, k300));
+  EXPECT_EQ(ini(), "[COM1]\ncom_parity=Even\ncom_baud_rate");
+  // Each of the five sets was announced: type 1, the port as text, zeros.
   ChangeNotice got{}, filler{7, "filler"};
-  for (int i = 0; i < 6; ++i) {
+  for (int i = 0; i < 5; ++i) {
     ASSERT_EQ(msgrcv(queue, &got, sizeof got.text, 0, IPC_NOWAIT), 260) << i;
     EXPECT_EQ(got.type, 1);
     EXPECT_EQ(std::string(got.text, 260), "1" + std::string(259, '\0'));

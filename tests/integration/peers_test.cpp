@@ -1,5 +1,4 @@
-// stationd-sim --peers against snmptrapd and smtp_sink.py in the test's network namespace. Not
-// under the emulator: there the peers add nothing but time.
+// stationd-sim --peers against snmptrapd and smtp_sink.py in the test's namespace (host only).
 #include <signal.h>
 #include <sys/wait.h>
 #include <unistd.h>
@@ -15,21 +14,18 @@ namespace {
 constexpr char kTrapd[] = "/usr/sbin/snmptrapd";
 constexpr char kPython[] = "/usr/bin/python3";
 
-// A receiver the test starts and ends itself, by its PID; its outputs go to a file.
-struct Peer {
+struct Peer {  // a receiver the test starts and ends itself, by its PID; its outputs to a file
   pid_t pid;
   Peer(std::vector<std::string> command, const std::string& output) {
     std::vector<char*> argv;
     for (std::string& word : command) argv.push_back(word.data());
     argv.push_back(nullptr);
-    if ((pid = fork()) != 0) return;
-    if (freopen(output.c_str(), "a", stdout) && freopen(output.c_str(), "a", stderr))
+    if ((pid = fork()) == 0 && freopen(output.c_str(), "a", stdout) &&
+        freopen(output.c_str(), "a", stderr))
       execv(argv[0], argv.data());
-    _exit(127);
+    if (pid == 0) _exit(127);
   }
-  ~Peer() {
-    if (pid > 0 && kill(pid, SIGTERM) == 0) waitpid(pid, nullptr, 0);
-  }
+  ~Peer() { pid > 0 && kill(pid, SIGTERM) == 0 && waitpid(pid, nullptr, 0); }
 };
 
 class PeersTest : public SimulatorTest {
@@ -97,16 +93,15 @@ TEST_F(PeersTest, AlertsReachRealReceiversInTheNamespaceAndNoOneOutsideIt) {
         "\nSender: unit@station.test\nAlert Condition: Authentication Failure (Manager Tool) \n"
         "SysName: 020000000001\nSysLocation: location\nDate: "})
     EXPECT_NE(mail.find(part), std::string::npos) << part << " in\n" << mail;
-  // The start-up alert of a unit that was off (eeWarmStart 0): a coldStart trap (0).
-  std::string out, err;
-  EXPECT_EQ(
-      run_to_end(program_command("stationtool", {"--root", root(), "start-alert"}), &out, &err), 0)
-      << err;
+  std::string out, err;  // the start-up alert of a unit that was off (eeWarmStart 0): coldStart
+  const auto start_alert = program_command("stationtool", {"--root", root(), "start-alert"});
+  EXPECT_EQ(run_to_end(start_alert, &out, &err), 0) << err;
   EXPECT_TRUE(wait_for_text("../trapd.log", "10.77.0.1 0 0 TRAP, SNMP v1, community ormolu\n"));
 
   // Without --peers the recording-only stand-ins are back.
   ASSERT_EQ(sim_->stop(SIGTERM), 0);
-  EXPECT_EQ(run_to_end(program_command("stationd-sim", {"--root", root(), "--prepare-only"}), &out, &err), 0) << err;
+  const auto prepare = program_command("stationd-sim", {"--root", root(), "--prepare-only"});
+  EXPECT_EQ(run_to_end(prepare, &out, &err), 0) << err;
   EXPECT_EQ(read_file(root_file("bin/snmptrap")).find("--peers"), std::string::npos);
   EXPECT_EQ(read_file(root_file("usr/sbin/mail")).find("--peers"), std::string::npos);
 }

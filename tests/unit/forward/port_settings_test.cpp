@@ -1,6 +1,5 @@
-// The [COMn] keys of station.ini as the forwarder reads them: the line they give (the rows of
-// tests/data/serial_line.txt, set on a real pseudo-terminal and read back from the kernel), and
-// what a rewrite touches. Keys of link modes the port is not in must not cost it connections.
+// The [COMn] keys as the forwarder reads them: the line they give (tests/data/serial_line.txt on a
+// real pseudo-terminal, read back from the kernel); keys of other link modes cost no connection.
 #include "forward/port_settings.h"
 
 #include <gtest/gtest.h>
@@ -33,8 +32,7 @@ const std::map<std::string, tcflag_t> kParities = {
     {"space", PARENB | CMSPAR}};
 
 TEST(SerialLine, KeysGiveTheLine) {
-  // A pseudo-terminal forces CS8 and no parity, and qemu-user does not carry CMSPAR to the PC's
-  // kernel: those are checked on what was asked of the line.
+  // A pty forces CS8 and no parity, qemu-user drops CMSPAR: those are checked as asked.
   const char* emulator = std::getenv("STATION_EMULATOR");
   const tcflag_t forced = CSIZE | PARENB | (emulator && *emulator ? CMSPAR : 0);
   for (const CaseRow& row : read_case_table("serial_line.txt")) {
@@ -65,16 +63,13 @@ TEST(SerialLine, KeysGiveTheLine) {
   }
 }
 
-TEST(PortSettings, EachRewriteTouchesOnlyWhatItChanged) {
+TEST(PortSettings, KeysOfOtherLinkModesCostNoConnection) {
   auto change = [](const std::string& a, const std::string& b) {
     return compare_port_settings(com1(a), com1(b));
   };
-  const std::string server = "com_link_mode=TCP_Server\ncom_local_port=4660\ncom_data_bit=8\n";
-  EXPECT_EQ(change(server + "com_ixon=0x11", server + "com_ixon=0x01"), kSerialChanged);
-  EXPECT_EQ(change(server, server + "com_max_connection=2"), kLinkChanged);
+  const std::string server = "com_link_mode=TCP_Server\ncom_local_port=4660\n",
+                    client = "com_link_mode=TCP_Client\ncom_local_port=4660\n";
   EXPECT_EQ(change(server, server + "com_des1_ip=127.0.0.1\ncom_udp_local_port=7"), 0u);
-  EXPECT_EQ(change(server, server + "com_reply_all=1"), kTransferChanged);
-  const std::string client = "com_link_mode=TCP_Client\ncom_local_port=4660\n";
   EXPECT_EQ(change(client, client + "com_des1_ip=127.0.0.1"), kLinkChanged);
   EXPECT_EQ(change(client, "com_link_mode=TCP_Client\ncom_local_port=4670\n"), 0u);
 }

@@ -1,5 +1,4 @@
-// The factory initialisation and the default export against tests/data/defaults.txt;
-// stationtool, which runs them and the other maintenance routines, against stationtool.txt.
+// Factory initialisation and default export against defaults.txt; stationtool, stationtool.txt.
 #include "storage/defaults.h"
 
 #include <gtest/gtest.h>

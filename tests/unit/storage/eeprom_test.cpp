@@ -85,10 +85,7 @@ TEST(Eeprom, EachTransferFaultGivesItsResultWordsAndBytes) {
     std::thread holder;
     if (fault == "held") {
       close(open(lock.c_str(), O_CREAT | O_EXCL | O_RDONLY, 0600));
-      holder = std::thread([&] {
-        std::this_thread::sleep_for(std::chrono::milliseconds(100));
-        unlink(lock.c_str());
-      });
+      holder = std::thread([&] { usleep(100000), unlink(lock.c_str()); });
     }
     testing::internal::CaptureStdout();
     const std::string result = std::to_string(call(row, buffer));
