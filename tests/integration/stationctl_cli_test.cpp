@@ -3,10 +3,13 @@
 #include <sys/wait.h>
 
 #include <algorithm>
+#include <filesystem>
 #include <sstream>
 #include <string>
 #include <tuple>
 #include <vector>
+
+#include <nlohmann/json.hpp>
 
 #include "support/sim_harness.h"
 
@@ -115,6 +118,30 @@ TEST_F(Stationctl, SetsReachTheUnitAndApplyAndDiffRoundTrip) {
   EXPECT_EQ(stationctl("set password --new-password-file " + file("pw", "sesame\n")).status, 0);
   EXPECT_EQ(stationctl("show").status, 3);
   EXPECT_EQ(stationctl("-u admin show", "sesame").status, 0);
+}
+
+// A whole unit cloned onto a second one: export, apply, and nothing left to differ; a changed
+// copy differs in exactly its fields, a unit-wide one with no port.
+TEST_F(Stationctl, ExportedUnitClonesOntoAnotherUnit) {
+  ASSERT_EQ(stationctl("--port 2 set link udp --entry 3 --enable on --dest-port 7000").status, 0);
+  ASSERT_EQ(stationctl("set snmp --name rack-a").status, 0);
+  const std::string unit = file("unit.json", stationctl("export").out);
+  std::string why;
+  ASSERT_TRUE(copy_tree(fresh_root_template(&why), dir_->file("second"))) << why;
+  std::filesystem::create_directory(dir_->file("second-out"));
+  Simulator second(dir_->file("second"), dir_->file("second-out"));
+  ASSERT_TRUE(second.start({"--port", "4000", "--daemon-only"}) && second.wait_listening(4000));
+  EXPECT_EQ(stationctl("--tcp-port 4000 diff " + unit).status, 1);
+  EXPECT_EQ(stationctl("--tcp-port 4000 apply " + unit).status, 0);
+  EXPECT_EQ(stationctl("--tcp-port 4000 diff --json " + unit).all(), "0[]\n");
+  std::string changed = read_file(unit);
+  changed.replace(changed.find("rack-a"), 6, "rack-b");
+  changed.replace(changed.find("7000"), 4, "7001");
+  const CtlRun diff = stationctl("--tcp-port 4000 diff --json " + file("changed.json", changed));
+  EXPECT_EQ(diff.status, 1) << diff.err;
+  EXPECT_EQ(nlohmann::json::parse(diff.out, nullptr, false), nlohmann::json::parse(R"([
+      {"port": null, "field": "snmp.name", "from": "rack-a", "to": "rack-b"},
+      {"port": 2, "field": "link.entries[3].port", "from": "7000", "to": "7001"}])"));
 }
 
 // show, raw and each refusal (2: before anything is sent; 3: login refused; 4: the unit refused,
