@@ -30,15 +30,6 @@ bool shell_safe(const char* text) {
   return true;
 }
 
-// True for "", "/", "//", "/." and anything else that resolves to the PC's own root.
-bool names_host_root(const char* dir) {
-  std::size_t n = std::strlen(dir);
-  while (n > 0 && dir[n - 1] == '/') --n;
-  if (n == 0) return true;
-  char real[PATH_MAX];
-  return realpath(dir, real) != nullptr && std::strcmp(real, "/") == 0;
-}
-
 int fail(const char* what) {
   std::fprintf(stderr, "prepare_device_root: %s: %s\n", what, std::strerror(errno));
   return -1;
@@ -101,6 +92,14 @@ int write_stand_in(const char* device_path) {
 char g_prefixed[kRootedPathMax] = "";  // the root bin this process last put in front of PATH
 
 }  // namespace
+
+bool names_host_root(const char* dir) {
+  std::size_t n = std::strlen(dir);
+  while (n > 0 && dir[n - 1] == '/') --n;
+  if (n == 0) return true;
+  char real[PATH_MAX];
+  return realpath(dir, real) != nullptr && std::strcmp(real, "/") == 0;
+}
 
 int put_root_bin_first_on_path() {
   if (!has_root()) return 0;

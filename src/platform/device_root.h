@@ -40,6 +40,9 @@ int put_root_bin_first_on_path();
 // True in the device build (the PowerPC preset defines STATION_DEVICE_BUILD).
 bool device_build();
 
+// True for "", "/", "//", "/." and anything else that resolves to the PC's own root.
+bool names_host_root(const char* dir);
+
 // For the PC executables at start: -1 when this is a PC build and ROOT names no root
 // (nullptr, empty) or names the PC's own "/"; 0 otherwise. Prints nothing: each executable
 // says why in its own words.

@@ -118,7 +118,7 @@ int main(int argc, char** argv) {
   Options options;
   if (const int status = parse(argc, argv, &options); status >= 0) return status;
   // Even the device build simulates only with a root: without one it would be the device.
-  if (refuse_pc_without_root(options.root.c_str()) != 0 || options.root.empty()) {
+  if (refuse_pc_without_root(options.root.c_str()) != 0 || names_host_root(options.root.c_str())) {
     std::fputs("stationd-sim: --root needs a folder other than / (the PC's own files)\n", stderr);
     return 2;
   }
