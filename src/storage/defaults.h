@@ -6,6 +6,11 @@
 // The NTP server that load_default_settings writes to station.ini.
 inline constexpr char kDefaultNtpServer[] = "pool.ntp.org";
 
+// The EEPROM bytes each routine writes, for a progress line: every field it sets has a fixed
+// width, whatever the EEPROM held before.
+inline constexpr unsigned kFactoryInitializeBytes = 646;
+inline constexpr unsigned kLoadDefaultSettingsBytes = 38;
+
 // Writes the model name, login, live network fields and device-wide EEPROM fields from
 // their factory values, the SNMP, serial-port and NTP keys of station.ini, then sets the
 // clock to 1 January 2000 and stores it in the real-time clock. Runs every step whatever

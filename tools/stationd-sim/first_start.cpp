@@ -39,7 +39,7 @@ int make_fresh_unit_if_missing() {
                "stationd-sim: new unit: factory initialisation and default export"
                " (a few seconds)\n");
   {
-    const EepromProgress progress("new unit", 0);
+    const EepromProgress progress("new unit", kFactoryInitializeBytes + kLoadDefaultSettingsBytes);
     factory_initialize();
     load_default_settings();
   }

@@ -13,6 +13,7 @@
 #include "common/number_text.h"
 #include "platform/device_root.h"
 #include "platform/root.h"
+#include "storage/defaults.h"
 #include "storage/eeprom_device.h"
 #include "tool_command.h"
 
@@ -58,6 +59,14 @@ const ToolCommand* find_command(const char* name) {
     for (std::size_t i = 0; i < g->count; ++i)
       if (std::strcmp(g->commands[i].name, name) == 0) return &g->commands[i];
   return nullptr;
+}
+
+// The EEPROM bytes a command writes, when it knows them ahead; 0 when it does not.
+unsigned eeprom_bytes_of(const char* name) {
+  if (std::strcmp(name, "eeprom-clear") == 0) return kEepromSize;
+  if (std::strcmp(name, "factory-initialize") == 0) return kFactoryInitializeBytes;
+  if (std::strcmp(name, "load-default-settings") == 0) return kLoadDefaultSettingsBytes;
+  return 0;
 }
 
 }  // namespace
@@ -135,8 +144,6 @@ int main(int argc, char** argv) {
   if (command->eeprom && has_root() && ::stat(node.c_str(), &st) != 0)
     return tool_failed("%s: no EEPROM image", node.c_str());
 
-  // eeprom-clear knows its bytes; the other routines do not count theirs ahead.
-  const EepromProgress progress(command->name,
-                                std::strcmp(command->name, "eeprom-clear") == 0 ? kEepromSize : 0);
+  const EepromProgress progress(command->name, eeprom_bytes_of(command->name));
   return command->run(args, number);
 }

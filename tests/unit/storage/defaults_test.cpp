@@ -54,11 +54,14 @@ TEST(Defaults, EachRoutineWritesTheFieldsAndKeysOfItsColumnAndNothingElse) {
       SCOPED_TRACE(run.where + " " + routine);
       TempDir dir;
       ASSERT_EQ(prepare_device_root(dir.path().c_str()), 0);
-      set_i2c_pause([](unsigned) {});
+      static unsigned paused;  // one pause follows each byte written
+      paused = 0;
+      set_i2c_pause([](unsigned) { ++paused; });
       write_file(dir.file("dev/i2c-0"), manufactured);
       testing::internal::CaptureStdout();
       routine == "load" ? load_default_settings() : (void)factory_initialize();
       const std::string out = testing::internal::GetCapturedStdout();
+      EXPECT_EQ(paused, routine == "load" ? kLoadDefaultSettingsBytes : kFactoryInitializeBytes);
 
       std::string image = manufactured;  // as the table says each routine leaves it
       for (const CaseRow& row : table) {
