@@ -15,47 +15,44 @@ namespace {
 
 constexpr int kRawGraceMs = 300;  // raw: how long to wait for replies nobody expected
 
-struct Session {
-  ControlConnection conn;
-  int timeout_s = 10;
-};
-
-int transport_failure(const Session& s, ClientStatus status) {
+// kExitOk for kOk; otherwise the status of the failure, its message printed.
+int transport_status(const ControlConnection& c, ClientStatus status) {
   switch (status) {
+    case ClientStatus::kOk:
+      return kExitOk;
     case ClientStatus::kTimedOut:
-      return fail(kExitConnection, "no reply from " + s.conn.address + " within " +
-                                       std::to_string(s.timeout_s) + " s");
+      return fail(kExitConnection, "no reply from " + c.address + " within " +
+                                       std::to_string(c.timeout_ms / 1000) + " s");
     case ClientStatus::kClosed:
-      return fail(kExitConnection, s.conn.address + " closed the connection");
+      return fail(kExitConnection, c.address + " closed the connection");
     case ClientStatus::kBadRequest:
       return fail(kExitUsage,
                   "the request cannot be sent: it holds the bytes FF F0, or is too long");
     default:
-      return fail(kExitConnection, "connection to " + s.conn.address + " failed (" +
-                                       client_status_text(status) + ")");
+      return fail(kExitConnection,
+                  "connection to " + c.address + " failed (" + client_status_text(status) + ")");
   }
 }
 
-// Connects and logs in. kExitOk, or the status of the failure, its message printed.
-int open_session(const Args& args, const std::string& password, Session* s) {
-  s->timeout_s = args.timeout_s;
-  std::string why;
-  if (client_connect(&s->conn, args.host, args.tcp_port, args.timeout_s * 1000, &why) !=
-      ClientStatus::kOk)
-    return fail(kExitConnection, "cannot connect to " + s->conn.address + ": " + why);
+// Finds the login password, connects and logs in. kExitOk, or the status of the failure, its
+// message printed.
+int open_session(const Args& args, ControlConnection* c) {
+  std::string password, why;
+  if (!login_password(args.password_file, &password, &why)) return fail(kExitUsage, why);
+  if (client_connect(c, args.host, args.tcp_port, args.timeout_s * 1000, &why) != ClientStatus::kOk)
+    return fail(kExitConnection, "cannot connect to " + c->address + ": " + why);
   bool accepted = false;
-  const ClientStatus status = client_login(&s->conn, args.user, password, &accepted);
-  if (status != ClientStatus::kOk) return transport_failure(*s, status);
+  if (int st = transport_status(*c, client_login(c, args.user, password, &accepted))) return st;
   if (!accepted)
-    return fail(kExitLogin, "login refused by " + s->conn.address +
+    return fail(kExitLogin, "login refused by " + c->address +
                                 (args.user.empty() ? "" : " for user " + args.user));
   return kExitOk;
 }
 
-int read_port(Session* s, int port, unsigned parts, PortView* view) {
+int read_port(ControlConnection* c, int port, unsigned parts, PortView* view) {
   std::vector<ReplyGroup> groups;
-  const ClientStatus status = client_exchange(&s->conn, read_requests(port, parts), &groups);
-  if (status != ClientStatus::kOk) return transport_failure(*s, status);
+  if (int st = transport_status(*c, client_exchange(c, read_requests(port, parts), &groups)))
+    return st;
   std::string why;
   switch (decode_read(groups, port, parts, view, &why)) {
     case ReadOutcome::kOk:
@@ -65,31 +62,30 @@ int read_port(Session* s, int port, unsigned parts, PortView* view) {
     case ReadOutcome::kUnexpected:
       break;
   }
-  return fail(kExitConnection, why + " from " + s->conn.address);
+  return fail(kExitConnection, why + " from " + c->address);
 }
 
-std::string eth0_only(const Session& s) {
+std::string eth0_only(const ControlConnection& c) {
   return "the unit changes its stored addresses only for a session that arrived on its eth0, "
          "and " +
-         s.conn.address + " is not eth0's address: connect to the unit's eth0 address";
+         c.address + " is not eth0's address: connect to the unit's eth0 address";
 }
 
 Request select_port(int port) { return Request{kSelectPort, {static_cast<unsigned char>(port)}}; }
 
 // Selects the port and sends the requests in one buffer; every reply must confirm its request.
-int send_changes(Session* s, int port, const std::vector<Request>& requests) {
+int send_changes(ControlConnection* c, int port, const std::vector<Request>& requests) {
   std::vector<Request> all = {select_port(port)};
   all.insert(all.end(), requests.begin(), requests.end());
   std::vector<ReplyGroup> groups;
-  const ClientStatus status = client_exchange(&s->conn, all, &groups);
-  if (status != ClientStatus::kOk) return transport_failure(*s, status);
+  if (int st = transport_status(*c, client_exchange(c, all, &groups))) return st;
   std::size_t failed = 0;
   std::string why;
   switch (check_change_replies(all, groups, &failed, &why)) {
     case ReadOutcome::kOk:
       return kExitOk;
     case ReadOutcome::kRefused:
-      if (all[failed].code == kNetAddress) return fail(kExitRefused, eth0_only(*s));
+      if (all[failed].code == kNetAddress) return fail(kExitRefused, eth0_only(*c));
       return fail(kExitRefused,
                   "the unit refused " + why + " (code " + std::to_string(all[failed].code) + ")");
     case ReadOutcome::kUnexpected:
@@ -100,8 +96,8 @@ int send_changes(Session* s, int port, const std::vector<Request>& requests) {
 
 // plan_edits, reading first what it needs of the port: the groups that go whole, the link
 // mode, and the layout of a new link mode (a query the unit announces as a change).
-int plan(Session* s, int port, PortView* current, const std::vector<Edit>& edits, bool changed_only,
-         EditPlan* out, const std::string& context = "") {
+int plan(ControlConnection* c, int port, PortView* current, const std::vector<Edit>& edits,
+         bool changed_only, EditPlan* out, const std::string& context = "") {
   std::string error;
   for (int round = 0;; ++round) {
     if (!plan_edits(*current, edits, changed_only, out, &error))
@@ -109,15 +105,14 @@ int plan(Session* s, int port, PortView* current, const std::vector<Edit>& edits
     if (out->needs_read == 0 && out->needs_layout == 0) return kExitOk;
     if (round == 3) return fail(kExitConnection, "the port's settings unknown after reading them");
     if (out->needs_read != 0) {
-      if (int st = read_port(s, port, out->needs_read, current)) return st;
+      if (int st = read_port(c, port, out->needs_read, current)) return st;
       continue;
     }
     std::vector<ReplyGroup> groups;
-    const ClientStatus status =
-        client_exchange(&s->conn, {select_port(port), layout_query(out->needs_layout)}, &groups);
-    if (status != ClientStatus::kOk) return transport_failure(*s, status);
+    const std::vector<Request> query = {select_port(port), layout_query(out->needs_layout)};
+    if (int st = transport_status(*c, client_exchange(c, query, &groups))) return st;
     if (!decode_layout(groups[1], out->needs_layout, current))
-      return fail(kExitConnection, "unexpected reply to link-mode from " + s->conn.address);
+      return fail(kExitConnection, "unexpected reply to link-mode from " + c->address);
   }
 }
 
@@ -282,19 +277,17 @@ bool read_text_file(const std::string& path, std::string* text, std::string* err
 }
 
 int run_show(const Args& args) {
-  std::string error, password;
-  if (!login_password(args.password_file, &password, &error)) return fail(kExitUsage, error);
-  Session s;
+  ControlConnection c;
   PortView view;
-  if (int st = open_session(args, password, &s)) return st;
-  if (int st = read_port(&s, args.port, kReadAll, &view)) return st;
+  if (int st = open_session(args, &c)) return st;
+  if (int st = read_port(&c, args.port, kReadAll, &view)) return st;
   std::fputs((args.json ? port_view_json(view) : show_table(view)).c_str(), stdout);
   return kExitOk;
 }
 
 int run_set(const Args& args) {
   SetRequest set;
-  std::string error, password, fresh;
+  std::string error, fresh;
   if (!build_set(args, &set, &error) || !check_edit_values(set.edits, &error))
     return fail(kExitUsage, in_option_terms(set, error));
   if (set.wants_new_password) {
@@ -310,32 +303,29 @@ int run_set(const Args& args) {
                   "the new password holds a space: the unit would read a login "
                   "with it as a user name and a password");
   }
-  if (!login_password(args.password_file, &password, &error)) return fail(kExitUsage, error);
 
-  Session s;
-  if (int st = open_session(args, password, &s)) return st;
+  ControlConnection c;
+  if (int st = open_session(args, &c)) return st;
   PortView current;
   current.port = args.port;
   EditPlan p;
-  if (int st = plan(&s, args.port, &current, set.edits, false, &p)) return st;
+  if (int st = plan(&c, args.port, &current, set.edits, false, &p)) return st;
   if (set.wants_new_password) {  // sub-command, text and its NUL
     Request r{kNamePassword, {name_password::kPassword}};
     r.data.insert(r.data.end(), fresh.begin(), fresh.end());
     r.data.push_back(0);
     p.requests.push_back(r);
   }
-  return send_changes(&s, args.port, p.requests);
+  return send_changes(&c, args.port, p.requests);
 }
 
 int run_export(const Args& args) {
-  std::string error, password;
   if (args.port_given) return fail(kExitUsage, "export prints every port: no --port");
-  if (!login_password(args.password_file, &password, &error)) return fail(kExitUsage, error);
-  Session s;
-  if (int st = open_session(args, password, &s)) return st;
+  ControlConnection c;
+  if (int st = open_session(args, &c)) return st;
   std::vector<PortView> ports(kPortCount);
   for (int port = 1; port <= kPortCount; ++port)
-    if (int st = read_port(&s, port, kReadAll, &ports[port - 1])) return st;
+    if (int st = read_port(&c, port, kReadAll, &ports[port - 1])) return st;
   std::fputs(unit_view_json(ports).c_str(), stdout);
   return kExitOk;
 }
@@ -390,7 +380,7 @@ int print_differences(const std::vector<PortJob>& jobs, bool unit_document, bool
 
 int run_apply(const Args& args, bool only_diff) {
   const char* command = only_diff ? "diff" : "apply";
-  std::string error, text, password;
+  std::string error, text;
   if (args.words.size() != 2)
     return fail(kExitUsage, std::string(command) + " needs one FILE.json");
   const std::string& file = args.words[1];
@@ -403,49 +393,44 @@ int run_apply(const Args& args, bool only_diff) {
   for (std::size_t i = 0; i < jobs.size(); ++i)
     if (!check_edit_values(jobs[i].edits, &error))
       return fail(kExitUsage, file + ": " + located(error, document.unit_document, i));
-  if (!login_password(args.password_file, &password, &error)) return fail(kExitUsage, error);
 
-  Session s;
-  if (int st = open_session(args, password, &s)) return st;
+  ControlConnection c;
+  if (int st = open_session(args, &c)) return st;
   // Every port is read and planned first: a value one of them refuses stops all before
   // anything is sent. The values are checked against the port's: one it holds is not sent.
   for (std::size_t i = 0; i < jobs.size(); ++i) {
     PortJob& job = jobs[i];
-    if (int st = read_port(&s, job.port, kReadAll, &job.current)) return st;
+    if (int st = read_port(&c, job.port, kReadAll, &job.current)) return st;
     if (!plan_edits(job.current, job.edits, true, &job.plan, &error))
       return fail(kExitUsage, file + ": " + located(error, document.unit_document, i));
     // apply also reads what a group that goes whole lacks, and a new link mode's layout.
     const bool incomplete = job.plan.needs_read != 0 || job.plan.needs_layout != 0;
     if (!only_diff && incomplete)
-      if (int st = plan(&s, job.port, &job.current, job.edits, true, &job.plan, file + ": "))
+      if (int st = plan(&c, job.port, &job.current, job.edits, true, &job.plan, file + ": "))
         return st;
   }
   if (only_diff) return print_differences(jobs, document.unit_document, args.json);
   for (const PortJob& job : jobs)
     for (const Request& r : job.plan.requests)
       if (r.code == kNetAddress && !job.current.blocks[group::kIp].known)
-        return fail(kExitRefused, eth0_only(s));
+        return fail(kExitRefused, eth0_only(c));
   std::vector<PortView> results;
   for (const PortJob& job : jobs) {
     if (!job.plan.requests.empty())
-      if (int st = send_changes(&s, job.port, job.plan.requests)) return st;
+      if (int st = send_changes(&c, job.port, job.plan.requests)) return st;
     results.emplace_back();
-    if (int st = read_port(&s, job.port, kReadAll, &results.back())) return st;
+    if (int st = read_port(&c, job.port, kReadAll, &results.back())) return st;
   }
-  if (document.unit_document && args.json) {
-    std::fputs(unit_view_json(results).c_str(), stdout);
-  } else {
-    for (std::size_t i = 0; i < results.size(); ++i)
-      std::fputs(
-          ((i ? "\n" : "") + (args.json ? port_view_json(results[i]) : show_table(results[i])))
-              .c_str(),
-          stdout);
-  }
+  std::string shown_ports;  // each as show prints it, a blank line between
+  for (const PortView& v : results)
+    shown_ports +=
+        (shown_ports.empty() ? "" : "\n") + (args.json ? port_view_json(v) : show_table(v));
+  const bool one_document = document.unit_document && args.json;
+  std::fputs((one_document ? unit_view_json(results) : shown_ports).c_str(), stdout);
   return kExitOk;
 }
 
 int run_raw(const Args& args) {
-  std::string error, password;
   std::vector<unsigned char> bytes;
   std::string hex;
   for (std::size_t i = 1; i < args.words.size(); ++i) hex += args.words[i];
@@ -456,7 +441,6 @@ int run_raw(const Args& args) {
   if (bytes.size() > static_cast<std::size_t>(kReceiveBufferSize))
     return fail(kExitUsage,
                 "more than " + most + " bytes: the unit reads at most " + most + " at once");
-  if (!login_password(args.password_file, &password, &error)) return fail(kExitUsage, error);
 
   // The replies to expect, frame by frame as the unit's dispatcher cuts the buffer.
   int expected = 0;
@@ -471,23 +455,22 @@ int run_raw(const Args& args) {
     pos += length;
   }
 
-  Session s;
-  if (int st = open_session(args, password, &s)) return st;
+  ControlConnection c;
+  if (int st = open_session(args, &c)) return st;
   if (args.port_given)
-    if (int st = send_changes(&s, args.port, {})) return st;
-  ClientStatus status = client_send(&s.conn, bytes);
-  if (status != ClientStatus::kOk) return transport_failure(s, status);
+    if (int st = send_changes(&c, args.port, {})) return st;
+  if (int st = transport_status(c, client_send(&c, bytes))) return st;
   ReplyFrame f;
   for (int got = 0; got < expected; ++got) {
-    status = client_next_frame(&s.conn, s.timeout_s * 1000, &f);
+    const ClientStatus status = client_next_frame(&c, c.timeout_ms, &f);
     if (status != ClientStatus::kOk) {
       std::fflush(stdout);
       return fail(kExitConnection, std::to_string(got) + " of " + std::to_string(expected) +
-                                       " reply frames arrived from " + s.conn.address + " (" +
+                                       " reply frames arrived from " + c.address + " (" +
                                        client_status_text(status) + ")");
     }
     print_frame(f);
   }
-  while (client_next_frame(&s.conn, kRawGraceMs, &f) == ClientStatus::kOk) print_frame(f);
+  while (client_next_frame(&c, kRawGraceMs, &f) == ClientStatus::kOk) print_frame(f);
   return kExitOk;
 }
