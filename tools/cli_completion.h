@@ -4,6 +4,7 @@
 #pragma once
 
 #include <CLI/CLI.hpp>
+#include <cstdio>
 #include <string>
 
 namespace cli_completion {
@@ -25,8 +26,7 @@ inline void add_level(const CLI::App& app, const std::string& path, std::string 
   for (const CLI::App* sub : app.get_subcommands({})) add_word(sub->get_name(), &words);
   *table += "    [\"" + path + "\"]=\"" + words + "\"\n";
   for (const CLI::App* sub : app.get_subcommands({}))
-    add_level(*sub, path + " " + sub->get_name(),
-              sub->get_fallthrough() ? options : "", table);
+    add_level(*sub, path + " " + sub->get_name(), sub->get_fallthrough() ? options : "", table);
 }
 
 // The script: a function _NAME and its `complete` line.
@@ -48,6 +48,25 @@ inline std::string bash_script(const CLI::App& app, const std::string& name) {
          "}\n"
          "complete -F " +
          f + " " + name + "\n";
+}
+
+// Reads the command line into app once --bash-completion (for the package), --help and
+// --version are answered. -1 to go on, else the exit status; refused(error) says what is wrong
+// with a line that does not parse and gives its status.
+template <typename Refused>
+int parse(CLI::App& app, int argc, char** argv, Refused refused) {
+  if (argc == 2 && std::string(argv[1]) == "--bash-completion") {
+    std::fputs(bash_script(app, app.get_name()).c_str(), stdout);
+    return 0;
+  }
+  try {
+    app.parse(argc, argv);
+  } catch (const CLI::Success& e) {  // --help or --version
+    return app.exit(e);
+  } catch (const CLI::ParseError& e) {
+    return refused(e);
+  }
+  return -1;
 }
 
 }  // namespace cli_completion

@@ -214,13 +214,10 @@ std::string refusal(const CLI::ParseError& e, const std::vector<CLI::App*>& chai
 }
 
 int CommandLine::parse(int argc, char** argv) {
-  try {
-    app.parse(argc, argv);
-  } catch (const CLI::Success& e) {  // --help or --version
-    return app.exit(e);
-  } catch (const CLI::ParseError& e) {
+  const int status = cli_completion::parse(app, argc, argv, [this](const CLI::ParseError& e) {
     return fail(kExitUsage, refusal(e, chain_of(&app)));
-  }
+  });
+  if (status >= 0) return status;
   const std::vector<CLI::App*> chain = chain_of(&app);
   for (std::size_t i = 1; i < chain.size(); ++i) args.words.push_back(chain[i]->get_name());
   args.words.insert(args.words.end(), positionals.begin(), positionals.end());
@@ -246,10 +243,6 @@ int fail(int status, const std::string& message) {
 
 int main(int argc, char** argv) {
   CommandLine line;
-  if (argc == 2 && std::string(argv[1]) == "--bash-completion") {  // for the package
-    std::fputs(cli_completion::bash_script(line.app, "stationctl").c_str(), stdout);
-    return kExitOk;
-  }
   if (const int status = line.parse(argc, argv); status >= 0) return status;
   const Args& args = line.args;
   if (args.words.empty()) {

@@ -73,19 +73,10 @@ int parse(int argc, char** argv, Options* options) {
                "(tests) nothing on the serial-forwarding side: queue 1234 is neither created "
                "nor read, so a test can leave it missing or full");
   app.set_version_flag("--version", "stationd-sim " STATION_VERSION);
-  if (argc == 2 && std::string(argv[1]) == "--bash-completion") {  // for the package
-    std::fputs(cli_completion::bash_script(app, "stationd-sim").c_str(), stdout);
-    return 0;
-  }
-  try {
-    app.parse(argc, argv);
-  } catch (const CLI::Success& e) {  // --help or --version
-    return app.exit(e);
-  } catch (const CLI::ParseError& e) {
+  return cli_completion::parse(app, argc, argv, [](const CLI::ParseError& e) {
     std::fprintf(stderr, "stationd-sim: %s\nstationd-sim --help lists the options.\n", e.what());
     return 2;
-  }
-  return -1;
+  });
 }
 
 // The daemon retries a listening socket it cannot make at once and for ever, which on a
