@@ -5,6 +5,7 @@
 #include <CLI/CLI.hpp>
 #include <cstdio>
 #include <functional>
+#include <map>
 #include <string>
 #include <vector>
 
@@ -222,13 +223,10 @@ int CommandLine::parse(int argc, char** argv) {
   for (std::size_t i = 1; i < chain.size(); ++i) args.words.push_back(chain[i]->get_name());
   args.words.insert(args.words.end(), positionals.begin(), positionals.end());
   // The command's own options in the order typed, each occurrence with its value.
-  std::vector<std::pair<const CLI::Option*, std::size_t>> seen;
+  std::map<const CLI::Option*, std::size_t> seen;  // occurrences so far
   for (const CLI::Option* o : chain.back()->parse_order()) {
     if (o->get_expected_max() == 0 || o->get_positional()) continue;  // flags, words
-    std::size_t n = 0;
-    for (const auto& [other, k] : seen) n += other == o;
-    seen.emplace_back(o, n);
-    args.options.emplace_back(o->get_name().substr(2), o->results().at(n));
+    args.options.emplace_back(o->get_name().substr(2), o->results().at(seen[o]++));
   }
   args.port_given = app.count("--port") > 0;
   return -1;
