@@ -12,8 +12,6 @@
 #include "forward/notice_queue.h"
 #include "protocol/change_notice.h"
 
-int open_forwarder_queue(bool* created) { return open_notice_queue(kChangeNoticeKey, created); }
-
 void run_forwarder(int queue_id) {
   ChangeNotice message;
   for (;;) {

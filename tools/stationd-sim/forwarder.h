@@ -3,10 +3,6 @@
 // port number, as one line to ROOT/var/log/forwarder.log.
 #pragma once
 
-// Opens queue 1234, creating it (mode 0600) when it is missing; *created tells which. The
-// queue identifier, or -1 with errno.
-int open_forwarder_queue(bool* created);
-
 // Reads notices from the queue until it is removed; each text (up to its first NUL) becomes
 // one line of the log. Runs in its own process and never returns.
 [[noreturn]] void run_forwarder(int queue_id);

@@ -14,6 +14,7 @@
 
 #include "forward/destination_fence.h"
 #include "forward/forward_loop.h"
+#include "forward/notice_queue.h"
 #include "forwarder.h"
 #include "null_modem.h"
 #include "platform/root.h"
@@ -39,14 +40,9 @@ void become_child(pid_t parent, const sigset_t& old_mask) {
   if (getppid() != parent) _exit(0);  // the parent went before the promise was made
 }
 
-int status_text(int status, char* text, std::size_t size) {
-  if (WIFEXITED(status)) return std::snprintf(text, size, "exit status %d", WEXITSTATUS(status));
-  return std::snprintf(text, size, "signal %d", WTERMSIG(status));
-}
-
-// Ends a child that is still there and reaps it.
-void end_child(pid_t pid, bool reaped) {
-  if (pid <= 0 || reaped) return;
+// Ends a child that is still there (not reaped: its PID is still set) and reaps it.
+void end_child(pid_t pid) {
+  if (pid <= 0) return;
   kill(pid, SIGTERM);
   while (waitpid(pid, nullptr, 0) < 0 && errno == EINTR) {
   }
@@ -78,7 +74,7 @@ int supervise(uint16_t listen_port, const ForwardingPlan& plan) {
   const bool with_forwarder = plan.kind != ForwardingPlan::kNone;
   const bool pairs = plan.kind == ForwardingPlan::kReal && plan.serial[0].empty();
   bool created = false;
-  const int queue = with_forwarder ? open_forwarder_queue(&created) : 0;
+  const int queue = with_forwarder ? open_notice_queue(kChangeNoticeKey, &created) : 0;
   if (queue < 0) {
     std::fprintf(stderr, "stationd-sim: message queue 1234: %s\n", std::strerror(errno));
     return -1;
@@ -100,14 +96,14 @@ int supervise(uint16_t listen_port, const ForwardingPlan& plan) {
   const pid_t parent = getpid();
   std::fflush(nullptr);
   // The relay first: the pairs carry bytes from the moment the forwarder opens its ends.
-  const pid_t relay = pairs ? fork() : 0;
+  pid_t relay = pairs ? fork() : 0;
   if (pairs && relay == 0) {
     become_child(parent, old_mask);
     run_null_modem_relay(modems);
   }
   // Without the forwarder the queue is left to the caller: missing, or filled and drained
   // by a test, as the device's other program might leave it.
-  const pid_t forwarder = relay < 0 ? -1 : with_forwarder ? fork() : 0;
+  pid_t forwarder = relay < 0 ? -1 : with_forwarder ? fork() : 0;
   if (with_forwarder && forwarder == 0) {
     become_child(parent, old_mask);
     if (plan.kind == ForwardingPlan::kStandIn) run_forwarder(queue);
@@ -116,14 +112,13 @@ int supervise(uint16_t listen_port, const ForwardingPlan& plan) {
   }
   close_null_modems(&modems);
   // The queue exists before the daemon starts, so no notice can find it missing.
-  const pid_t daemon = forwarder < 0 ? -1 : fork();
+  pid_t daemon = forwarder < 0 ? -1 : fork();
   if (daemon == 0) {
     become_child(parent, old_mask);
     std::exit(daemon_main(listen_port));
   }
 
   int result = 0;
-  bool forwarder_reaped = false, daemon_reaped = false, relay_reaped = false;
   if (relay < 0 || forwarder < 0 || daemon < 0) {
     std::fprintf(stderr, "stationd-sim: fork: %s\n", std::strerror(errno));
     result = -1;
@@ -138,18 +133,20 @@ int supervise(uint16_t listen_port, const ForwardingPlan& plan) {
       int status = 0;
       const pid_t pid = waitpid(-1, &status, WNOHANG);
       if (pid <= 0 || (pid != daemon && pid != forwarder && pid != relay)) continue;
-      (pid == daemon ? daemon_reaped : pid == forwarder ? forwarder_reaped : relay_reaped) = true;
-      char why[40];
-      status_text(status, why, sizeof why);
+      const std::string why = WIFEXITED(status)
+                                  ? "exit status " + std::to_string(WEXITSTATUS(status))
+                                  : "signal " + std::to_string(WTERMSIG(status));
       std::fprintf(stderr, "stationd-sim: the %s ended (%s)\n",
-                   pid == daemon ? "daemon" : pid == forwarder ? "forwarder" : "serial relay", why);
+                   pid == daemon ? "daemon" : pid == forwarder ? "forwarder" : "serial relay",
+                   why.c_str());
+      (pid == daemon ? daemon : pid == forwarder ? forwarder : relay) = 0;  // reaped
       result = 1;
       break;
     }
   }
-  end_child(daemon, daemon_reaped);
-  end_child(forwarder, forwarder_reaped);
-  end_child(relay, relay_reaped);
+  end_child(daemon);
+  end_child(forwarder);
+  end_child(relay);
   if (pairs) unpublish_null_modems();
   if (created) msgctl(queue, IPC_RMID, nullptr);
   return result;
