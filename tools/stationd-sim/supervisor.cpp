@@ -12,8 +12,7 @@
 #include <cstring>
 #include <initializer_list>
 
-#include "forward/destination_fence.h"
-#include "forward/forward_loop.h"
+#include "../forward_until_stopped.h"
 #include "forward/notice_queue.h"
 #include "forwarder.h"
 #include "null_modem.h"
@@ -48,24 +47,13 @@ void end_child(pid_t pid) {
   }
 }
 
-volatile std::sig_atomic_t g_forwarder_stop = 0;
-void stop_forwarder(int) { g_forwarder_stop = 1; }
-
 // The real forwarder in the child: the same loop stationfwd runs (a PowerPC simulator under
 // an emulator cannot start another PowerPC program, so it is not exec'd).
 [[noreturn]] void run_real_forwarder(const ForwardingPlan& plan, const NullModems& modems) {
-  struct sigaction stop{};
-  stop.sa_handler = stop_forwarder;
-  sigaction(SIGTERM, &stop, nullptr);
-  sigaction(SIGINT, &stop, nullptr);
-  signal(SIGPIPE, SIG_IGN);
-  if (plan.network) open_destination_fence();
   std::string paths[2];
   for (int i = 0; i < 2; ++i)
     paths[i] = plan.serial[i].empty() ? modems.forwarder_paths[i] : plan.serial[i];
-  const ForwardOptions options{{paths[0].c_str(), paths[1].c_str()}, kChangeNoticeKey,
-                               &g_forwarder_stop};
-  _exit(run_forward_loop(options));
+  _exit(forward_until_stopped(paths, kChangeNoticeKey, plan.network));
 }
 
 }  // namespace

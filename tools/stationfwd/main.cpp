@@ -2,17 +2,15 @@
 // to the network as station.ini says and logs to the system log; on a PC it needs a device
 // root, takes the two ports and the queue key as options and logs under the root.
 #include <getopt.h>
-#include <signal.h>
 
 #include <cstdio>
 #include <cstdlib>
 #include <cstring>
 #include <string>
 
+#include "../forward_until_stopped.h"
 #include "common/number_text.h"
-#include "forward/destination_fence.h"
 #include "forward/forward_log.h"
-#include "forward/forward_loop.h"
 #include "platform/device_root.h"
 #include "platform/root.h"
 #include "platform/syslog.h"
@@ -28,9 +26,6 @@ const option kOptions[] = {{"root", required_argument, nullptr, 'r'},
                            {"help", no_argument, nullptr, 'h'},
                            {"version", no_argument, nullptr, 'v'},
                            {nullptr, 0, nullptr, 0}};
-
-volatile std::sig_atomic_t g_stop = 0;
-void on_stop(int) { g_stop = 1; }
 
 void print_help() {
   std::printf(
@@ -99,17 +94,10 @@ int main(int argc, char** argv) {
   if (refuse_pc_without_root(root) != 0)
     return bad_args("this is a PC build: give --root DIR, a device root folder other than /");
   if (root && root[0] && prepare_device_root(root) != 0) return 2;
-  if (network) open_destination_fence();
   if (paths[0].empty()) {
     paths[0] = rooted("/dev/ttyS0").c_str();
     paths[1] = rooted("/dev/ttyS1").c_str();
   }
   if (!has_root()) platform_openlog("stationfwd", LOG_PID, LOG_DAEMON);
-  struct sigaction stop{};
-  stop.sa_handler = on_stop;
-  sigaction(SIGTERM, &stop, nullptr);
-  sigaction(SIGINT, &stop, nullptr);
-  signal(SIGPIPE, SIG_IGN);
-  const ForwardOptions options{{paths[0].c_str(), paths[1].c_str()}, key, &g_stop};
-  return run_forward_loop(options);
+  return forward_until_stopped(paths, key, network);
 }
