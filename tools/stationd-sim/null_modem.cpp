@@ -55,12 +55,10 @@ int make_null_modems(NullModems* modems) {
 }
 
 void run_null_modem_relay(const NullModems& m) {
-  Direction d[4];
-  for (int port = 0; port < 2; ++port) {
-    d[2 * port].from = m.masters[port][0];
-    d[2 * port].to = m.masters[port][1];
-    d[2 * port + 1].from = m.masters[port][1];
-    d[2 * port + 1].to = m.masters[port][0];
+  Direction d[4];  // port i / 2, from side i % 2 to the other
+  for (int i = 0; i < 4; ++i) {
+    d[i].from = m.masters[i / 2][i % 2];
+    d[i].to = m.masters[i / 2][1 - i % 2];
   }
   for (;;) {
     pollfd fds[4];
@@ -92,16 +90,12 @@ void run_null_modem_relay(const NullModems& m) {
 }
 
 void close_null_modems(NullModems* modems) {
-  for (auto& pair : modems->masters)
-    for (int& fd : pair) {
-      if (fd >= 0) ::close(fd);
-      fd = -1;
-    }
-  for (auto& pair : modems->slaves)
-    for (int& fd : pair) {
-      if (fd >= 0) ::close(fd);
-      fd = -1;
-    }
+  for (auto* ends : {&modems->masters, &modems->slaves})
+    for (auto& pair : *ends)
+      for (int& fd : pair) {
+        if (fd >= 0) ::close(fd);
+        fd = -1;
+      }
 }
 
 void unpublish_null_modems() {
