@@ -1,5 +1,6 @@
 // stationtool commands on the two stores: the factory and default routines, the EEPROM's
 // maintenance transfers and single keys of station.ini.
+#include <algorithm>
 #include <cstdio>
 #include <cstring>
 #include <vector>
@@ -13,13 +14,10 @@
 
 namespace {
 
-int run_factory_initialize(char**, const uint32_t*) {
-  factory_initialize();
-  return kToolOk;
-}
-
-int run_load_default_settings(char**, const uint32_t*) {
-  load_default_settings();
+// The routines that take nothing and tell nothing (their result is not the tool's status).
+template <auto Routine>
+int run_routine(char**, const uint32_t*) {
+  Routine();
   return kToolOk;
 }
 
@@ -27,24 +25,16 @@ int run_eeprom_dump(char**, const uint32_t*) {
   std::vector<unsigned char> image(kEepromSize);
   // A block may not include the last byte, so the dump ends with one byte read.
   for (unsigned offset = 0; offset < kEepromSize - 1; offset += kEepromBlockReadMax) {
-    unsigned length = kEepromSize - 1 - offset < kEepromBlockReadMax ? kEepromSize - 1 - offset
-                                                                     : kEepromBlockReadMax;
+    const unsigned length = std::min(kEepromSize - 1 - offset, kEepromBlockReadMax);
     if (i2c_read_block(offset, image.data() + offset, length) != 0)
       return tool_failed("EEPROM read failed at offset %u", offset);
   }
-  unsigned char last = 0;
-  i2c_read_byte(kEepromSize - 1, &last);
-  image[kEepromSize - 1] = last;
+  i2c_read_byte(kEepromSize - 1, &image[kEepromSize - 1]);
   for (unsigned offset = 0; offset < kEepromSize; offset += 16) {
     std::printf("%04x:", offset);
     for (unsigned k = 0; k < 16; ++k) std::printf(" %02x", image[offset + k]);
     std::putchar('\n');
   }
-  return kToolOk;
-}
-
-int run_eeprom_clear(char**, const uint32_t*) {
-  i2c_clear();
   return kToolOk;
 }
 
@@ -105,14 +95,14 @@ constexpr NumberArgument kOffset = {0, kEepromSize - 1, "offset %s is not a numb
 const ToolCommand kStorageCommands[] = {
     {"factory-initialize", 0, 0, "",
      "prepare a unit from the factory: EEPROM identity and login, station.ini, clock",
-     true, {}, nullptr, run_factory_initialize},
+     true, {}, nullptr, run_routine<factory_initialize>},
     {"load-default-settings", 0, 0, "",
      "restore the default configuration from the EEPROM's factory settings",
-     true, {}, nullptr, run_load_default_settings},
+     true, {}, nullptr, run_routine<load_default_settings>},
     {"eeprom-dump", 0, 0, "", "print the 8192 EEPROM bytes, 16 per line with offsets",
      true, {}, nullptr, run_eeprom_dump},
     {"eeprom-clear", 0, 0, "", "set every EEPROM byte to 0xff",
-     true, {}, nullptr, run_eeprom_clear},
+     true, {}, nullptr, run_routine<i2c_clear>},
     {"eeprom-read-byte", 1, 1, "OFF", "print the EEPROM byte at offset OFF (0..8191)",
      true, {kOffset}, nullptr, run_eeprom_read_byte},
     {"eeprom-write-byte", 2, 2, "OFF VAL", "store byte VAL (0..255) at EEPROM offset OFF",
