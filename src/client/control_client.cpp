@@ -2,20 +2,10 @@
 
 #include <unistd.h>
 
-#include <chrono>
-
 #include "client/tcp_transport.h"
 #include "protocol/frame_codec.h"
 
 namespace {
-
-using Clock = std::chrono::steady_clock;
-
-int ms_left(Clock::time_point deadline) {
-  const auto left =
-      std::chrono::duration_cast<std::chrono::milliseconds>(deadline - Clock::now()).count();
-  return left > 0 ? static_cast<int>(left) : 0;
-}
 
 bool is_tail(const unsigned char* p) { return p[0] == kIac && p[1] == kSe; }
 
@@ -34,12 +24,12 @@ bool take_pending(ControlConnection* conn, bool at_end, ReplyFrame* frame) {
   return true;
 }
 
-ClientStatus next_frame_until(ControlConnection* conn, Clock::time_point deadline,
+ClientStatus next_frame_until(ControlConnection* conn, TcpClock::time_point deadline,
                               ReplyFrame* frame) {
   for (;;) {
     if (take_pending(conn, false, frame)) return ClientStatus::kOk;
     const ClientStatus s =
-        status_of(tcp_receive(conn->fd, &conn->pending, 4096, ms_left(deadline)));
+        status_of(tcp_receive(conn->fd, &conn->pending, 4096, tcp_ms_left(deadline)));
     if (s == ClientStatus::kOk) continue;
     // Nothing more will come: what is left is read the way the daemon's scanner would.
     if (s != ClientStatus::kIoError && take_pending(conn, true, frame)) return ClientStatus::kOk;
@@ -119,11 +109,12 @@ ClientStatus client_connect(ControlConnection* conn, const std::string& host, ui
   conn->address = host + ":" + std::to_string(port);
   TcpOptions options;
   options.timeout_ms = timeout_ms;
-  const auto deadline = Clock::now() + std::chrono::milliseconds(timeout_ms);
+  const auto deadline = tcp_deadline(timeout_ms);
   conn->fd = tcp_open(host, port, options, why);
   if (conn->fd < 0) return ClientStatus::kConnectFailed;
   // The daemon greets only the client it serves; another client may hold it.
-  const TcpStatus s = tcp_receive_until(conn->fd, &conn->pending, kGreetingSize, ms_left(deadline));
+  const TcpStatus s =
+      tcp_receive_until(conn->fd, &conn->pending, kGreetingSize, tcp_ms_left(deadline));
   if (s != TcpStatus::kOk) {
     *why = s == TcpStatus::kTimedOut ? "no greeting (is another client connected?)"
                                      : "closed before its greeting";
@@ -161,7 +152,7 @@ ClientStatus client_send(ControlConnection* conn, const std::vector<unsigned cha
 }
 
 ClientStatus client_next_frame(ControlConnection* conn, int wait_ms, ReplyFrame* frame) {
-  return next_frame_until(conn, Clock::now() + std::chrono::milliseconds(wait_ms), frame);
+  return next_frame_until(conn, tcp_deadline(wait_ms), frame);
 }
 
 ClientStatus client_exchange(ControlConnection* conn, const std::vector<Request>& requests,
@@ -171,7 +162,7 @@ ClientStatus client_exchange(ControlConnection* conn, const std::vector<Request>
   if (encode_requests(requests, &bytes) != ClientStatus::kOk) return ClientStatus::kBadRequest;
   ClientStatus s = client_send(conn, bytes);
   if (s != ClientStatus::kOk) return s;
-  const auto deadline = Clock::now() + std::chrono::milliseconds(conn->timeout_ms);
+  const auto deadline = tcp_deadline(conn->timeout_ms);
   for (const Request& r : requests) {
     groups->emplace_back();
     ReplyGroup& group = groups->back();

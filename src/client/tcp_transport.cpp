@@ -12,23 +12,23 @@
 #include <cstring>
 #include <thread>
 
-namespace {
+TcpClock::time_point tcp_deadline(int ms) {
+  return TcpClock::now() + std::chrono::milliseconds(ms);
+}
 
-using Clock = std::chrono::steady_clock;
-
-Clock::time_point after(int ms) { return Clock::now() + std::chrono::milliseconds(ms); }
-
-int ms_left(Clock::time_point deadline) {
+int tcp_ms_left(TcpClock::time_point deadline) {
   const auto left =
-      std::chrono::duration_cast<std::chrono::milliseconds>(deadline - Clock::now()).count();
+      std::chrono::duration_cast<std::chrono::milliseconds>(deadline - TcpClock::now()).count();
   return left > 0 ? static_cast<int>(left) : 0;
 }
 
+namespace {
+
 // Waits for the event; EINTR counts as "look again".
-TcpStatus wait_for(int fd, short event, Clock::time_point deadline) {
+TcpStatus wait_for(int fd, short event, TcpClock::time_point deadline) {
   for (;;) {
     pollfd p{fd, event, 0};
-    const int r = poll(&p, 1, ms_left(deadline));
+    const int r = poll(&p, 1, tcp_ms_left(deadline));
     if (r > 0) return TcpStatus::kOk;
     if (r == 0) return TcpStatus::kTimedOut;
     if (errno != EINTR) return TcpStatus::kIoError;
@@ -36,7 +36,7 @@ TcpStatus wait_for(int fd, short event, Clock::time_point deadline) {
 }
 
 // One attempt: 0 with *fd set, or an errno.
-int connect_once(const sockaddr_in& peer, const TcpOptions& options, Clock::time_point deadline,
+int connect_once(const sockaddr_in& peer, const TcpOptions& options, TcpClock::time_point deadline,
                  int* fd) {
   *fd = socket(AF_INET, SOCK_STREAM | SOCK_NONBLOCK | SOCK_CLOEXEC, 0);
   if (*fd < 0) return errno;
@@ -81,12 +81,12 @@ int tcp_open(const std::string& host, uint16_t port, const TcpOptions& options, 
   freeaddrinfo(found);
   peer.sin_port = htons(port);
 
-  const auto retry_until = after(options.retry_ms);
+  const auto retry_until = tcp_deadline(options.retry_ms);
   for (;;) {
     int fd = -1;
-    const int err = connect_once(peer, options, after(options.timeout_ms), &fd);
+    const int err = connect_once(peer, options, tcp_deadline(options.timeout_ms), &fd);
     if (err == 0) return fd;
-    if (err != ECONNREFUSED || Clock::now() >= retry_until) {
+    if (err != ECONNREFUSED || TcpClock::now() >= retry_until) {
       *why = std::strerror(err);
       return -1;
     }
@@ -96,7 +96,7 @@ int tcp_open(const std::string& host, uint16_t port, const TcpOptions& options, 
 
 TcpStatus tcp_send_all(int fd, const void* bytes, std::size_t count, int timeout_ms) {
   const auto* from = static_cast<const unsigned char*>(bytes);
-  const auto deadline = after(timeout_ms);
+  const auto deadline = tcp_deadline(timeout_ms);
   std::size_t sent = 0;
   while (sent < count) {
     const ssize_t n = send(fd, from + sent, count - sent, MSG_NOSIGNAL);
@@ -114,7 +114,7 @@ TcpStatus tcp_send_all(int fd, const void* bytes, std::size_t count, int timeout
 
 TcpStatus tcp_receive(int fd, std::vector<unsigned char>* into, std::size_t at_most,
                       int timeout_ms) {
-  const auto deadline = after(timeout_ms);
+  const auto deadline = tcp_deadline(timeout_ms);
   for (;;) {
     const TcpStatus s = wait_for(fd, POLLIN, deadline);
     if (s != TcpStatus::kOk) return s;
@@ -124,17 +124,16 @@ TcpStatus tcp_receive(int fd, std::vector<unsigned char>* into, std::size_t at_m
       into->insert(into->end(), buf, buf + n);
       return TcpStatus::kOk;
     }
-    if (n == 0) return TcpStatus::kClosed;
-    if (errno == ECONNRESET) return TcpStatus::kClosed;
+    if (n == 0 || errno == ECONNRESET) return TcpStatus::kClosed;
     if (errno != EAGAIN && errno != EWOULDBLOCK && errno != EINTR) return TcpStatus::kIoError;
   }
 }
 
 TcpStatus tcp_receive_until(int fd, std::vector<unsigned char>* into, std::size_t count,
                             int timeout_ms) {
-  const auto deadline = after(timeout_ms);
+  const auto deadline = tcp_deadline(timeout_ms);
   while (into->size() < count) {
-    const TcpStatus s = tcp_receive(fd, into, count - into->size(), ms_left(deadline));
+    const TcpStatus s = tcp_receive(fd, into, count - into->size(), tcp_ms_left(deadline));
     if (s != TcpStatus::kOk) return s;
   }
   return TcpStatus::kOk;

@@ -4,6 +4,7 @@
 // non-blocking and belongs to the caller, who closes it.
 #pragma once
 
+#include <chrono>
 #include <cstddef>
 #include <cstdint>
 #include <string>
@@ -17,6 +18,11 @@ struct TcpOptions {
 };
 
 enum class TcpStatus { kOk, kTimedOut, kClosed, kIoError };
+
+// Deadlines: the moment ms milliseconds from now; the milliseconds left until one, 0 once past.
+using TcpClock = std::chrono::steady_clock;
+TcpClock::time_point tcp_deadline(int ms);
+int tcp_ms_left(TcpClock::time_point deadline);
 
 // Connects to host (a dotted quad or a name) and port. A descriptor, or -1 with the system's
 // reason in *why.
