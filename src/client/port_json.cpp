@@ -110,6 +110,15 @@ void put_fields(const PortView& view, Filter keep, Json& root) {
   }
 }
 
+// A port's document: its number, then its fields, those of the whole unit only when asked.
+Json port_document(const PortView& view, bool with_unit_wide) {
+  Json port = Json::object();
+  port["port"] = view.port;
+  put_fields(
+      view, [=](const std::string& path) { return with_unit_wide || !unit_wide(path); }, port);
+  return port;
+}
+
 // The memory-only values are shown, never read back.
 bool read_back(const std::string& path) {
   return path != "memory_only" && path.rfind("memory_only.", 0) != 0 &&
@@ -198,11 +207,7 @@ bool unit_wide(const std::string& path) {
 }
 
 std::string port_view_json(const PortView& view) {
-  Json root = Json::object();
-  root["port"] = view.port;
-  put_fields(
-      view, [](const std::string&) { return true; }, root);
-  return dumped(root, 2) + "\n";
+  return dumped(port_document(view, true), 2) + "\n";
 }
 
 std::string unit_view_json(const std::vector<PortView>& ports) {
@@ -210,13 +215,7 @@ std::string unit_view_json(const std::vector<PortView>& ports) {
   root["unit"] = Json::object();
   if (!ports.empty()) put_fields(ports[0], unit_wide, root["unit"]);
   root["ports"] = Json::array();
-  for (const PortView& view : ports) {
-    Json port = Json::object();
-    port["port"] = view.port;
-    put_fields(
-        view, [](const std::string& path) { return !unit_wide(path); }, port);
-    root["ports"].push_back(port);
-  }
+  for (const PortView& view : ports) root["ports"].push_back(port_document(view, false));
   return dumped(root, 2) + "\n";
 }
 
