@@ -130,18 +130,14 @@ int frame_end_at(const std::vector<unsigned char>& data) {
   return -1;
 }
 
-std::string unsendable(const std::string& path, const std::string& value) {
-  return path + ": " + value +
-         " cannot be sent: its bytes hold FF F0, which end a frame of the protocol";
-}
-
 // Whether the field's own bytes, as its request carries them, hold FF F0 (or the value is
 // not one of the field's).
 bool unsendable_alone(const Field& f, const std::string& value, std::string* error) {
   PortView scratch;
   if (!lay(&scratch, f, value, error)) return true;
   if (frame_end_at(group_request(scratch, f.row->group).data) < 0) return false;
-  *error = unsendable(f.path, value);
+  *error = f.path + ": " + value +
+           " cannot be sent: its bytes hold FF F0, which end a frame of the protocol";
   return true;
 }
 
