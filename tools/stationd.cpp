@@ -4,7 +4,6 @@
 #include <cstdio>
 
 #include "protocol/wire_format.h"
-#include "service/control_loop.h"
 #include "service/daemon_main.h"
 
 int main() {

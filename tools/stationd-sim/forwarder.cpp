@@ -1,6 +1,5 @@
 #include "forwarder.h"
 
-#include <fcntl.h>
 #include <sys/ipc.h>
 #include <sys/msg.h>
 #include <unistd.h>

@@ -9,8 +9,6 @@
 #include <CLI/CLI.hpp>
 #include <cstdint>
 #include <cstdio>
-#include <cstdlib>
-#include <cstring>
 #include <string>
 
 #include "../cli_completion.h"
@@ -19,7 +17,6 @@
 #include "platform/device_root.h"
 #include "platform/root.h"
 #include "protocol/wire_format.h"
-#include "service/control_loop.h"
 #include "supervisor.h"
 
 namespace {

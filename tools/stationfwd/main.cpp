@@ -4,7 +4,6 @@
 #include <getopt.h>
 
 #include <cstdio>
-#include <cstdlib>
 #include <cstring>
 #include <string>
 
