@@ -7,6 +7,7 @@
 #include <cerrno>
 #include <cstdio>
 #include <cstring>
+#include <string>
 
 #include "../eeprom_progress.h"
 #include "platform/root.h"
@@ -26,11 +27,10 @@ int make_fresh_unit_if_missing() {
   const RootedPath image = rooted("/dev/i2c-0");
   // The first start writes several hundred EEPROM bytes at 10 ms each; the marker lives
   // until it is over, so a start that was interrupted is simply run again.
-  char marker[kRootedPathMax + 16];
-  std::snprintf(marker, sizeof marker, "%s.unfinished", image.c_str());
-  if (exists(image.c_str()) && !exists(marker)) return 0;
+  const std::string marker = std::string(image.c_str()) + ".unfinished";
+  if (exists(image.c_str()) && !exists(marker.c_str())) return 0;
 
-  const int fd = ::open(marker, O_WRONLY | O_CREAT | O_TRUNC, 0644);
+  const int fd = ::open(marker.c_str(), O_WRONLY | O_CREAT | O_TRUNC, 0644);
   if (fd < 0 || ::close(fd) != 0 || write_manufacturing_image(image.c_str()) != 0) {
     std::fprintf(stderr, "stationd-sim: %s: %s\n", image.c_str(), std::strerror(errno));
     return -1;
@@ -44,6 +44,6 @@ int make_fresh_unit_if_missing() {
     load_default_settings();
   }
   std::fflush(stdout);
-  ::unlink(marker);
+  ::unlink(marker.c_str());
   return 1;
 }

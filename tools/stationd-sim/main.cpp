@@ -7,6 +7,7 @@
 #include <unistd.h>
 
 #include <CLI/CLI.hpp>
+#include <algorithm>
 #include <cstdint>
 #include <cstdio>
 #include <string>
@@ -53,12 +54,9 @@ int parse(int argc, char** argv, Options* options) {
                  "the forwarder's lines of COM1 and COM2 instead of null-modem pairs of "
                  "pseudo-terminals published as DIR/dev/com1 and DIR/dev/com2")
       ->type_name("PATH1,PATH2")
-      ->check([](const std::string& v) {
-        const auto comma = v.find(',');
-        return comma == std::string::npos || comma == 0 || comma + 1 == v.size() ||
-                       v.find(',', comma + 1) != std::string::npos
-                   ? std::string("needs two paths: PATH1,PATH2")
-                   : std::string();
+      ->check([](const std::string& v) {  // one comma, a path on each side
+        const bool two = std::count(v.begin(), v.end(), ',') == 1 && v[0] != ',' && v.back() != ',';
+        return two ? std::string() : std::string("needs two paths: PATH1,PATH2");
       });
   app.add_flag("--network", options->network,
                "the forwarder may also reach addresses outside loopback and this network "

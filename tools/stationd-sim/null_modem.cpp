@@ -28,8 +28,7 @@ struct Direction {
 int make_null_modems(NullModems* modems) {
   for (int port = 0; port < 2; ++port) {
     for (int side = 0; side < 2; ++side) {
-      termios raw;
-      std::memset(&raw, 0, sizeof raw);
+      termios raw{};
       cfmakeraw(&raw);
       cfsetspeed(&raw, B9600);
       char name[128];

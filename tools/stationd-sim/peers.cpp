@@ -7,6 +7,7 @@
 #include <cerrno>
 #include <cstdio>
 #include <cstring>
+#include <string>
 
 #include "platform/root.h"
 
@@ -140,16 +141,15 @@ int install_peer_stand_ins() {
   for (const char* device_path : kPeerPaths) {
     const RootedPath path = rooted(device_path);
     // A new file, renamed over the old one: a stand-in that runs meanwhile stays whole.
-    char temporary[kRootedPathMax + 8];
-    std::snprintf(temporary, sizeof temporary, "%s.peer", path.c_str());
-    const int fd = ::open(temporary, O_WRONLY | O_CREAT | O_TRUNC, 0755);
+    const std::string temporary = std::string(path.c_str()) + ".peer";
+    const int fd = ::open(temporary.c_str(), O_WRONLY | O_CREAT | O_TRUNC, 0755);
     const std::size_t size = sizeof kScript - 1;
     const bool ok = fd >= 0 && ::write(fd, kScript, size) == static_cast<ssize_t>(size) &&
                     ::fchmod(fd, 0755) == 0;
     if (fd >= 0) ::close(fd);
-    if (!ok || ::rename(temporary, path.c_str()) != 0) {
+    if (!ok || ::rename(temporary.c_str(), path.c_str()) != 0) {
       std::fprintf(stderr, "stationd-sim: %s: %s\n", path.c_str(), std::strerror(errno));
-      ::unlink(temporary);
+      ::unlink(temporary.c_str());
       return -1;
     }
   }
