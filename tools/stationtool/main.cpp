@@ -107,13 +107,9 @@ int main(int argc, char** argv) {
   for (int c; (c = getopt_long(argc, argv, "+:", kOptions, nullptr)) != -1;) {
     if (c == 'h') return print_help(), kToolOk;
     if (c == 'v') return std::puts("stationtool " STATION_VERSION), kToolOk;
-    if (c == 'r') {
-      root = optarg;
-    } else if (c == ':') {
-      return bad_args("--root needs a folder");
-    } else {
-      return bad_args("unknown option %s (see --help)", argv[optind - 1]);
-    }
+    if (c == ':') return bad_args("--root needs a folder");
+    if (c != 'r') return bad_args("unknown option %s (see --help)", argv[optind - 1]);
+    root = optarg;
   }
   int i = optind;
   if (i >= argc) return bad_args("no command given (see --help)");
