@@ -95,10 +95,8 @@ int take_reply_frame(const unsigned char* bytes, int count, bool at_end, ReplyFr
   const int code = scan_frame(bytes + s, count - s, &frame_length, &data);
   if (code < 0) return 0;
   frame->code = code;
-  if (data)
-    frame->data.assign(data, bytes + s + frame_length - 2);
-  else
-    frame->data.clear();
+  const unsigned char* tail = bytes + s + frame_length - 2;
+  frame->data.assign(data ? data : tail, tail);
   return s + frame_length;
 }
 
@@ -107,10 +105,8 @@ ClientStatus client_connect(ControlConnection* conn, const std::string& host, ui
   client_close(conn);
   conn->timeout_ms = timeout_ms;
   conn->address = host + ":" + std::to_string(port);
-  TcpOptions options;
-  options.timeout_ms = timeout_ms;
   const auto deadline = tcp_deadline(timeout_ms);
-  conn->fd = tcp_open(host, port, options, why);
+  conn->fd = tcp_open(host, port, TcpOptions{timeout_ms}, why);
   if (conn->fd < 0) return ClientStatus::kConnectFailed;
   // The daemon greets only the client it serves; another client may hold it.
   const TcpStatus s =
