@@ -54,14 +54,9 @@ int read_port(ControlConnection* c, int port, unsigned parts, PortView* view) {
   if (int st = transport_status(*c, client_exchange(c, read_requests(port, parts), &groups)))
     return st;
   std::string why;
-  switch (decode_read(groups, port, parts, view, &why)) {
-    case ReadOutcome::kOk:
-      return kExitOk;
-    case ReadOutcome::kRefused:
-      return fail(kExitRefused, "the unit refused " + why);
-    case ReadOutcome::kUnexpected:
-      break;
-  }
+  const ReadOutcome outcome = decode_read(groups, port, parts, view, &why);
+  if (outcome == ReadOutcome::kOk) return kExitOk;
+  if (outcome == ReadOutcome::kRefused) return fail(kExitRefused, "the unit refused " + why);
   return fail(kExitConnection, why + " from " + c->address);
 }
 
@@ -81,17 +76,13 @@ int send_changes(ControlConnection* c, int port, const std::vector<Request>& req
   if (int st = transport_status(*c, client_exchange(c, all, &groups))) return st;
   std::size_t failed = 0;
   std::string why;
-  switch (check_change_replies(all, groups, &failed, &why)) {
-    case ReadOutcome::kOk:
-      return kExitOk;
-    case ReadOutcome::kRefused:
-      if (all[failed].code == kNetAddress) return fail(kExitRefused, eth0_only(*c));
-      return fail(kExitRefused,
-                  "the unit refused " + why + " (code " + std::to_string(all[failed].code) + ")");
-    case ReadOutcome::kUnexpected:
-      break;
-  }
-  return fail(kExitRefused, "the unit did not take the change: " + why);
+  const ReadOutcome outcome = check_change_replies(all, groups, &failed, &why);
+  if (outcome == ReadOutcome::kOk) return kExitOk;
+  if (outcome == ReadOutcome::kUnexpected)
+    return fail(kExitRefused, "the unit did not take the change: " + why);
+  if (all[failed].code == kNetAddress) return fail(kExitRefused, eth0_only(*c));
+  return fail(kExitRefused,
+              "the unit refused " + why + " (code " + std::to_string(all[failed].code) + ")");
 }
 
 // plan_edits, reading first what it needs of the port: the groups that go whole, the link
@@ -169,8 +160,8 @@ struct SetRequest {
 };
 
 bool take_options(const Args& args, const std::vector<OptionField>& table,
-                  const std::string& prefix, bool udp_entries, SetRequest* out,
-                  std::string* error) {
+                  const std::string& prefix, SetRequest* out, std::string* error) {
+  const bool udp_entries = &table == &kUdpOptions;
   int entry = 0;
   for (const auto& [name, value] : args.options) {
     if (udp_entries && name == "entry") {
@@ -200,7 +191,7 @@ bool build_set(const Args& args, SetRequest* out, std::string* error) {
   std::size_t words = 2;  // words the command uses
   bool ok = true;
   if (what == "serial") {
-    ok = take_options(args, kSerialOptions, "", false, out, error);
+    ok = take_options(args, kSerialOptions, "", out, error);
   } else if (what == "interface" || what == "tcp-mode") {
     words = 3;
     out->edits.push_back(Edit{what == "interface" ? "interface" : "tcp_mode", arg});
@@ -208,27 +199,25 @@ bool build_set(const Args& args, SetRequest* out, std::string* error) {
   } else if (what == "link") {
     words = 3;
     out->edits.push_back(Edit{"link.mode", arg});
-    if (arg == "tcp-server")
-      ok = take_options(args, kServerOptions, "", false, out, error);
-    else if (arg == "tcp-client")
-      ok = take_options(args, kClientOptions, "", false, out, error);
-    else if (arg == "udp")
-      ok = take_options(args, kUdpOptions, "", true, out, error);
-    else
-      return (*error = "set link: tcp-server, tcp-client or udp"), false;
+    const std::vector<OptionField>* table = arg == "tcp-server"   ? &kServerOptions
+                                            : arg == "tcp-client" ? &kClientOptions
+                                            : arg == "udp"        ? &kUdpOptions
+                                                                  : nullptr;
+    if (!table) return (*error = "set link: tcp-server, tcp-client or udp"), false;
+    ok = take_options(args, *table, "", out, error);
   } else if (what == "delimiter") {
     words = 3;
     if (arg != "uart" && arg != "tcp") return (*error = "set delimiter: uart or tcp"), false;
-    ok = take_options(args, kDelimiterOptions, "delimiters." + arg + ".", false, out, error);
+    ok = take_options(args, kDelimiterOptions, "delimiters." + arg + ".", out, error);
   } else if (what == "alias") {
     words = 3;
     if (w.size() < 3) return (*error = "set alias needs the text"), false;
     out->edits.push_back(Edit{"memory_only.alias", arg});
     out->option_of.emplace_back("memory_only.alias", "alias");
   } else if (what == "snmp") {
-    ok = take_options(args, kSnmpOptions, "", false, out, error);
+    ok = take_options(args, kSnmpOptions, "", out, error);
   } else if (what == "net") {
-    ok = take_options(args, kNetOptions, "", false, out, error);
+    ok = take_options(args, kNetOptions, "", out, error);
   } else if (what == "password") {
     out->wants_new_password = true;
   } else {
