@@ -1,6 +1,7 @@
 #include "forward/forward_loop.h"
 
 #include <sys/inotify.h>
+#include <sys/timerfd.h>
 #include <unistd.h>
 
 #include <cerrno>
@@ -34,6 +35,8 @@ struct Loop {
   int queue = -1;
   int queue_key = 0;
   int watch = -1;
+  int timer = -1;        // wakes the poll at the turn's deadline; -1: poll's timeout does
+  int64_t timer_at = -1;  // when it is armed to fire; -1: not armed
   std::string ini_path;
   std::string ini_name;  // the file's name in its folder, which is what is watched
   std::unique_ptr<char[]> text;
@@ -107,21 +110,49 @@ void reload(Loop* loop) {
   for (int i = 0; i < kForwardPorts; ++i) port_apply(&loop->ports[i], settings[i]);
 }
 
+// poll's own timeout arms and cancels a kernel timer on every call, and while data flows the
+// loop turns thousands of times a second. A timer that stays armed across turns costs that
+// only when the deadline comes earlier than the one it holds (about once per queue look).
+// The milliseconds poll is to wait itself: -1 while the timer wakes it.
+int poll_wait_ms(Loop* loop, PollSet* set, int64_t now) {
+  const int64_t at = set->wake_at_ms;
+  if (at >= 0 && at <= now) return 0;
+  if (loop->timer >= 0) {
+    if (at >= 0 && (loop->timer_at < 0 || at < loop->timer_at)) {
+      itimerspec when{};
+      when.it_value.tv_sec = static_cast<time_t>(at / 1000);
+      when.it_value.tv_nsec = static_cast<long>(at % 1000) * 1000000;
+      if (timerfd_settime(loop->timer, TFD_TIMER_ABSTIME, &when, nullptr) == 0)
+        loop->timer_at = at;
+    }
+    if (loop->timer_at >= 0 && (at < 0 || loop->timer_at <= at) &&
+        set->add(loop->timer, POLLIN, {PollRole::kWakeTimer, 0, 0}))
+      return -1;
+  }
+  return at < 0 ? -1 : static_cast<int>(at - now);
+}
+
+void read_timer(Loop* loop) {
+  uint64_t expirations;
+  if (::read(loop->timer, &expirations, sizeof expirations) > 0) loop->timer_at = -1;
+}
+
 void turn(Loop* loop) {
   PollSet set;
   set.add(loop->watch, POLLIN, {PollRole::kIniWatch, 0, 0});
   for (ForwardPort& p : loop->ports) port_add_polls(&p, &set);
-  const int64_t now = now_ms();
   set.wake_by(loop->queue_looked_at + kQueueLookMs);
   if (loop->reload_at >= 0) set.wake_by(loop->reload_at);
-  const int64_t wait = set.wake_at_ms > now ? set.wake_at_ms - now : 0;
-  const int ready = ::poll(set.fds, static_cast<nfds_t>(set.count), static_cast<int>(wait));
+  const int wait = poll_wait_ms(loop, &set, now_ms());
+  const int ready = ::poll(set.fds, static_cast<nfds_t>(set.count), wait);
   if (ready > 0) {
     for (int i = 0; i < set.count; ++i) {
       if (set.fds[i].revents == 0) continue;
       const PollTag& tag = set.tags[i];
       if (tag.role == PollRole::kIniWatch)
         read_watch(loop);
+      else if (tag.role == PollRole::kWakeTimer)
+        read_timer(loop);
       else
         port_handle(&loop->ports[tag.port], set.fds[i], tag);
     }
@@ -154,12 +185,14 @@ int run_forward_loop(const ForwardOptions& options) {
   }
   loop->ini_path = rooted(kStationIniPath).c_str();
   start_watch(loop.get());
+  loop->timer = timerfd_create(CLOCK_MONOTONIC, TFD_NONBLOCK | TFD_CLOEXEC);
   forward_log(LOG_INFO, "started: COM1 %s, COM2 %s, queue %d", options.serial_paths[0],
               options.serial_paths[1], options.queue_key);
   reload(loop.get());
   while (!*options.stop) turn(loop.get());
   for (ForwardPort& p : loop->ports) port_close(&p);
   if (loop->watch >= 0) ::close(loop->watch);
+  if (loop->timer >= 0) ::close(loop->timer);
   forward_log(LOG_INFO, "stopped");
   return 0;
 }

@@ -6,7 +6,7 @@
 
 #include <cstdint>
 
-enum class PollRole : unsigned char { kNoticeTimer, kIniWatch, kSerial, kListen, kPeer, kDest, kUdp };
+enum class PollRole : unsigned char { kWakeTimer, kIniWatch, kSerial, kListen, kPeer, kDest, kUdp };
 
 struct PollTag {
   PollRole role;
