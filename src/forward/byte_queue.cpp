@@ -48,3 +48,16 @@ void ByteQueue::drop(std::size_t count) {
   head_ = capacity_ ? (head_ + count) % capacity_ : 0;
   size_ -= count;
 }
+
+unsigned char* ByteQueue::free_piece(std::size_t* count) {
+  if (capacity_ == 0) {
+    *count = 0;
+    return bytes_;
+  }
+  const std::size_t tail = (head_ + size_) % capacity_;
+  const std::size_t piece = capacity_ - tail;
+  *count = room() < piece ? room() : piece;
+  return bytes_ + tail;
+}
+
+void ByteQueue::commit(std::size_t count) { size_ += count < room() ? count : room(); }

@@ -23,6 +23,10 @@ class ByteQueue {
   // The oldest bytes that lie in one piece, for a write; then drop() what was written.
   const unsigned char* front(std::size_t* count) const;
   void drop(std::size_t count);
+  // The free room that lies in one piece after the newest byte, for a read straight into the
+  // queue; then commit() what was read.
+  unsigned char* free_piece(std::size_t* count);
+  void commit(std::size_t count);
   void clear() { head_ = size_ = 0; }
 
  private:

@@ -51,27 +51,27 @@ bool flush_queue(int fd, ByteQueue* queue) {
 
 bool read_into(NetSide* net, int fd, TelnetSession* telnet, ByteQueue* out, ByteQueue* to_line,
                PollRole role, unsigned short slot) {
-  unsigned char buffer[kReadChunk];
-  std::size_t want = to_line->room() < sizeof buffer ? to_line->room() : sizeof buffer;
-  if (want == 0) return true;
-  // A Telnet peer is read in smaller pieces: its answers must fit the answer buffer.
-  if (telnet && want > kTelnetPiece) want = kTelnetPiece;
-  ssize_t n = ::recv(fd, buffer, want, MSG_DONTWAIT);
-  if (n == 0) return false;
-  if (n < 0) return errno == EAGAIN || errno == EWOULDBLOCK || errno == EINTR;
   if (!telnet) {
-    // Plain bytes: as much as the line's queue takes in this turn, so that a fast sender
-    // costs a few turns of the loop per queue instead of one per chunk.
+    // Plain bytes go straight into the line's queue, as much as it takes in this turn: a fast
+    // sender costs a few turns of the loop per queue, and no copy.
     for (;;) {
-      to_line->push(buffer, static_cast<std::size_t>(n));
-      if (static_cast<std::size_t>(n) < want) return true;
-      want = to_line->room() < sizeof buffer ? to_line->room() : sizeof buffer;
+      std::size_t want;
+      unsigned char* room = to_line->free_piece(&want);
       if (want == 0) return true;
-      n = ::recv(fd, buffer, want, MSG_DONTWAIT);
+      const ssize_t n = ::recv(fd, room, want, MSG_DONTWAIT);
       if (n == 0) return false;
       if (n < 0) return errno == EAGAIN || errno == EWOULDBLOCK || errno == EINTR;
+      to_line->commit(static_cast<std::size_t>(n));
+      if (static_cast<std::size_t>(n) < want) return true;
     }
   }
+  // A Telnet peer is read in smaller pieces: its answers must fit the answer buffer.
+  unsigned char buffer[kTelnetPiece];
+  const std::size_t want = to_line->room() < sizeof buffer ? to_line->room() : sizeof buffer;
+  if (want == 0) return true;
+  const ssize_t n = ::recv(fd, buffer, want, MSG_DONTWAIT);
+  if (n == 0) return false;
+  if (n < 0) return errno == EAGAIN || errno == EWOULDBLOCK || errno == EINTR;
   unsigned char data[kTelnetPiece], answer_bytes[4 * kTelnetPiece];
   TelnetSink to_data{data, sizeof data};
   TelnetSink answers{answer_bytes, sizeof answer_bytes};
@@ -103,6 +103,21 @@ void queue_for(ByteQueue* out, bool telnet, const unsigned char* bytes, std::siz
     bytes += piece;
     count -= piece;
   }
+}
+
+bool send_to_peer(int fd, ByteQueue* out, bool telnet, const unsigned char* bytes,
+                  std::size_t count) {
+  if (telnet || !out->empty()) {
+    const bool was_empty = out->empty();
+    queue_for(out, telnet, bytes, count);
+    return !was_empty || flush_queue(fd, out);
+  }
+  // Plain bytes and nothing queued: straight from the caller's buffer, no copy.
+  const ssize_t n = ::send(fd, bytes, count, MSG_NOSIGNAL | MSG_DONTWAIT);
+  if (n < 0 && errno != EAGAIN && errno != EWOULDBLOCK && errno != EINTR) return false;
+  const std::size_t sent = n > 0 ? static_cast<std::size_t>(n) : 0;
+  out->push(bytes + sent, count - sent);
+  return true;
 }
 
 void start_telnet(const NetSide& net, std::unique_ptr<TelnetSession>* telnet, ByteQueue* out) {

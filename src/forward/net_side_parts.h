@@ -30,6 +30,10 @@ bool read_into(NetSide* net, int fd, TelnetSession* telnet, ByteQueue* out, Byte
 // Queues serial data for a connection, IAC doubled on a Telnet one (what finds no room is
 // left out: the line is not read while a queue lacks send_reserve).
 void queue_for(ByteQueue* out, bool telnet, const unsigned char* bytes, std::size_t count);
+// Serial data to a connection: sent at once when nothing waits before it, the rest queued
+// (written from the queue at POLLOUT); false when the peer is gone.
+bool send_to_peer(int fd, ByteQueue* out, bool telnet, const unsigned char* bytes,
+                  std::size_t count);
 // A Telnet session for a new connection when the TCP mode asks for one, its greeting queued.
 void start_telnet(const NetSide& net, std::unique_ptr<TelnetSession>* telnet, ByteQueue* out);
 void set_keepalive(int fd);

@@ -157,9 +157,7 @@ void client_send(NetSide* net, const unsigned char* bytes, std::size_t count) {
       if (d.out->size() > kDownBacklog) d.out->drop(d.out->size() - kDownBacklog);
       continue;
     }
-    const bool was_empty = d.out->empty();
-    queue_for(d.out.get(), telnet, bytes, count);
-    if (was_empty && !flush_queue(d.fd, d.out.get())) lose(net, &d, now_ms(), "lost");
+    if (!send_to_peer(d.fd, d.out.get(), telnet, bytes, count)) lose(net, &d, now_ms(), "lost");
   }
 }
 

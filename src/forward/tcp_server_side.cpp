@@ -161,11 +161,10 @@ void server_send(NetSide* net, const unsigned char* bytes, std::size_t count) {
   const int64_t now = now_ms();
   for (Peer& p : net->peers) {
     if (p.fd < 0 || !served(*net, p, now)) continue;
-    const bool was_empty = p.out->empty();
-    // The line is not read while a queue lacks room for a read (send_reserve).
-    queue_for(p.out.get(), net->settings.tcp_mode != 0, bytes, count);
     p.active_ms = now;
-    if (was_empty && !flush_queue(p.fd, p.out.get())) drop_peer(net, &p, "gone");
+    // The line is not read while a queue lacks room for a read (send_reserve).
+    if (!send_to_peer(p.fd, p.out.get(), net->settings.tcp_mode != 0, bytes, count))
+      drop_peer(net, &p, "gone");
   }
 }
 
