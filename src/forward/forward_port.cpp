@@ -255,7 +255,7 @@ int port_init(ForwardPort* port, int number, const char* path) {
   port->number = number;
   std::snprintf(port->path, sizeof port->path, "%s", path);
   port->to_line.reset(new (std::nothrow) ByteQueue(kLineQueueSize));
-  port->from_net.reset(new (std::nothrow) ByteQueue(kLineQueueSize));
+  port->from_net.reset(new (std::nothrow) ByteQueue(kStageQueueSize));
   return port->to_line && port->to_line->capacity() > 0 && port->from_net &&
                  port->from_net->capacity() > 0
              ? 0
@@ -308,7 +308,11 @@ void port_add_polls(ForwardPort* port, PollSet* set) {
   } else if (line_wanted(*port)) {
     set->wake_by(port->next_open_ms);
   }
-  net_add_polls(&port->net, set, port->serial_fd >= 0 ? inlet(port)->room() : 0);
+  // The network is read again only once the line has taken half of what waits: with a fast
+  // sender, a few large reads per queue instead of a small one after each write to the line.
+  const ByteQueue& waiting = *inlet(port);
+  const bool drained = waiting.size() <= waiting.capacity() / 2;
+  net_add_polls(&port->net, set, port->serial_fd >= 0 && drained ? waiting.room() : 0);
 }
 
 void port_handle(ForwardPort* port, const pollfd& result, const PollTag& tag) {

@@ -13,7 +13,10 @@
 #include "forward/poll_set.h"
 #include "forward/port_settings.h"
 
-inline constexpr std::size_t kLineQueueSize = 16384;
+// Bytes waiting for the line; and network data waiting for the network-side packer or
+// send_interval (it leaves in packets, so it need not hold as much).
+inline constexpr std::size_t kLineQueueSize = 65536;
+inline constexpr std::size_t kStageQueueSize = 16384;
 inline constexpr int kSerialPathMax = 256;
 
 struct ForwardPort {
