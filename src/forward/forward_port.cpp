@@ -122,8 +122,17 @@ void emit_uart_packet(ForwardPort* port) {
 }
 
 void read_line(ForwardPort* port) {
-  unsigned char buffer[4096];
-  const ssize_t n = ::read(port->serial_fd, buffer, sizeof buffer);
+  unsigned char buffer[kPeerQueueSize];
+  ssize_t n = ::read(port->serial_fd, buffer, kLineRead);
+  // A read gives at most what the line's driver holds (4 KiB on a pseudo-terminal). Without
+  // packing, the line is read again while the link takes more: one send then carries several
+  // reads, and a send to the network costs far more than a read of the line.
+  const std::size_t most = port->uart_packer.rule().on ? kLineRead : net_take_size(port->net);
+  while (n > 0 && static_cast<std::size_t>(n) + kLineRead <= most) {
+    const ssize_t more = ::read(port->serial_fd, buffer + n, kLineRead);
+    if (more <= 0) break;  // an error shows again at the next poll
+    n += more;
+  }
   if (n > 0) {
     if (!port->uart_packer.rule().on)
       return net_send(&port->net, buffer, static_cast<std::size_t>(n));

@@ -210,6 +210,16 @@ bool net_backlogged(const NetSide& net) {
   return false;
 }
 
+std::size_t net_take_size(const NetSide& net) {
+  if (net.settings.tcp_mode != 0 || (net.mode != kTcpServer && net.mode != kTcpClient))
+    return kLineRead;
+  for (const Peer& p : net.peers)
+    if (p.fd >= 0 && p.out && !p.out->empty()) return kLineRead;
+  for (const Destination& d : net.dest)
+    if (d.enabled && d.out && !d.out->empty()) return kLineRead;
+  return kPeerQueueSize;
+}
+
 bool net_has_peer(const NetSide& net) {
   if (net.mode == kTcpServer) {
     for (const Peer& p : net.peers)

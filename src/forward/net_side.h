@@ -17,6 +17,7 @@
 inline constexpr int kMaxPeers = 16;          // clients of a TCP server at once, at most
 inline constexpr int kMaxUdpTargets = 8 * 256;
 inline constexpr std::size_t kPeerQueueSize = 16384;
+inline constexpr std::size_t kLineRead = 4096;  // one read of the serial line, at most
 inline constexpr std::size_t kDownBacklog = 4096;  // kept for a destination while it is down
 
 struct Peer {
@@ -92,6 +93,10 @@ void net_tick(NetSide* net, int64_t now);
 void net_send(NetSide* net, const unsigned char* bytes, std::size_t count);
 // True while some receiver cannot take another serial read: the line is then not read.
 bool net_backlogged(const NetSide& net);
+// The serial bytes the link takes in one go: a queue's worth while it is a plain TCP link
+// whose receivers have nothing queued (what a send leaves then fits each queue), else one
+// read's worth (kLineRead).
+std::size_t net_take_size(const NetSide& net);
 // True while the link has a peer the line serves: a client of the TCP server, an enabled
 // destination of the TCP client (its data waits while it is down), always for UDP.
 bool net_has_peer(const NetSide& net);

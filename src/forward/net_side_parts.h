@@ -6,7 +6,7 @@
 
 #include "forward/packer.h"
 
-inline constexpr std::size_t kReadChunk = 4096;
+inline constexpr std::size_t kReadChunk = kLineRead;
 // Room a receiver's queue keeps for the next serial read: a read and a packet held over,
 // doubled for Telnet, whose IAC bytes are sent twice.
 inline std::size_t send_reserve(const NetSide& net) {
