@@ -1,7 +1,7 @@
 #!/usr/bin/python3
 # Serial forwarding on one CPU: stationfwd against the floor (a poll relay that only copies),
 # socat and ser2net. For each: 64 MiB serial -> network and network -> serial (MB/s), the
-# relay's CPU seconds per MiB over both, and the 1-byte round trip serial -> network -> echo
+# relay's CPU seconds per MiB over both and each way, and the 1-byte round trip serial -> network -> echo
 # -> serial (median and p99 of 2000). The serial line is a pseudo-terminal whose master this
 # script holds; the network side a loopback TCP connection. Everything runs in a network and
 # IPC namespace of its own, pinned to one CPU. socat and ser2net are comparison peers only.
@@ -87,15 +87,17 @@ def run(name, command_of, tmp):
             time.sleep(0.05)
         sock.setsockopt(socket.IPPROTO_TCP, socket.TCP_NODELAY, 1)
         time.sleep(0.3)  # the relay opens the line once a client is there
-        cpu = cpu_seconds(relay.pid)
+        cpu = [cpu_seconds(relay.pid)]
         up = transfer(masters[0], sock.fileno())
+        cpu.append(cpu_seconds(relay.pid))
         down = transfer(sock.fileno(), masters[0])
-        cpu = cpu_seconds(relay.pid) - cpu
+        cpu.append(cpu_seconds(relay.pid))
         median, p99 = round_trips(masters[0], sock)
         sock.close()
-        mib = TOTAL / (1 << 20)
-        return dict(up=TOTAL / up / 1e6, down=TOTAL / down / 1e6, cpu=cpu / (2 * mib) * 1e3,
-                    median=median, p99=p99)
+        ms_per_mib = 1e3 / (TOTAL / (1 << 20))
+        return dict(up=TOTAL / up / 1e6, down=TOTAL / down / 1e6,
+                    cpu=(cpu[2] - cpu[0]) * ms_per_mib / 2, cpu_up=(cpu[1] - cpu[0]) * ms_per_mib,
+                    cpu_down=(cpu[2] - cpu[1]) * ms_per_mib, median=median, p99=p99)
     finally:
         relay.kill()
         relay.wait()
@@ -151,11 +153,12 @@ def main():
         results[name] = run(name, command, tmp)
     shutil.rmtree(tmp)
     print('one CPU (%d), 64 MiB each way, round trip of 1 byte (2000 times)' % CPU)
-    print('%-20s %10s %10s %12s %12s %10s' % ('', 'ser->net', 'net->ser', 'CPU ms/MiB',
-                                               'rtt median', 'rtt p99'))
+    print('%-20s %10s %10s %12s %14s %12s %10s' % (
+        '', 'ser->net', 'net->ser', 'CPU ms/MiB', '(each way)', 'rtt median', 'rtt p99'))
     for name, r in results.items():
-        print('%-20s %7.1f MB/s %5.1f MB/s %9.2f %9.1f us %7.1f us' % (
-            name, r['up'], r['down'], r['cpu'], r['median'], r['p99']))
+        print('%-20s %7.1f MB/s %5.1f MB/s %9.2f %8.2f %5.2f %9.1f us %7.1f us' % (
+            name, r['up'], r['down'], r['cpu'], r['cpu_up'], r['cpu_down'], r['median'],
+            r['p99']))
     floor, fwd = results.get('floor (poll relay)'), results.get('stationfwd')
     if floor and fwd:
         print('stationfwd / floor: throughput %.2f and %.2f (target >= 0.8), round trip '
