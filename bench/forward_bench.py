@@ -5,7 +5,7 @@
 # -> serial (median and p99 of 2000). The serial line is a pseudo-terminal whose master this
 # script holds; the network side a loopback TCP connection. Everything runs in a network and
 # IPC namespace of its own, pinned to one CPU. socat and ser2net are comparison peers only.
-# Usage: forward_bench.py BIN_DIR [CPU]   (as root; scripts/bench.sh runs it)
+# Usage: [ROUNDS=N] forward_bench.py BIN_DIR [CPU]   (as root; scripts/bench.sh runs it)
 import os, selectors, shutil, socket, statistics, subprocess, sys, tempfile, termios, time, tty
 
 BIN = os.path.abspath(sys.argv[1])
@@ -13,6 +13,7 @@ CPU = int(sys.argv[2]) if len(sys.argv) > 2 else max(os.sched_getaffinity(0))
 TOTAL = 64 << 20
 CHUNK = bytes(range(256)) * 256  # 64 KiB carrying every byte value
 PORT = 4660  # COM1's local port in a unit's default station.ini
+ROUNDS = int(os.environ.get('ROUNDS', '3'))
 
 
 def cpu_seconds(pid):
@@ -145,14 +146,22 @@ def main():
     tmp = tempfile.mkdtemp(prefix='station-fwd-bench-')
     subprocess.run([BIN + '/stationd-sim', '--root', tmp + '/fresh', '--prepare-only'],
                    check=True, stdout=subprocess.DEVNULL, stderr=subprocess.DEVNULL)
-    results = {}
+    relays = []
     for name, command in RELAYS:
         if shutil.which(command(['x', 'y'], tmp)[0]) is None:
             print('%s: not installed, left out' % name)
-            continue
-        results[name] = run(name, command, tmp)
+        else:
+            relays.append((name, command))
+    # Rounds interleave the relays, so that a slow spell of the machine does not fall on one.
+    runs = {name: [] for name, _ in relays}
+    for _ in range(ROUNDS):
+        for name, command in relays:
+            runs[name].append(run(name, command, tmp))
     shutil.rmtree(tmp)
-    print('one CPU (%d), 64 MiB each way, round trip of 1 byte (2000 times)' % CPU)
+    results = {name: {key: statistics.median(r[key] for r in rs) for key in rs[0]}
+               for name, rs in runs.items()}
+    print('one CPU (%d), 64 MiB each way, round trip of 1 byte (2000 times); medians of %d '
+          'interleaved rounds' % (CPU, ROUNDS))
     print('%-20s %10s %10s %12s %14s %12s %10s' % (
         '', 'ser->net', 'net->ser', 'CPU ms/MiB', '(each way)', 'rtt median', 'rtt p99'))
     for name, r in results.items():
