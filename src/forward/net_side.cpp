@@ -90,9 +90,9 @@ bool read_into(NetSide* net, int fd, TelnetSession* telnet, ByteQueue* out, Byte
 }
 
 void queue_for(ByteQueue* out, bool telnet, const unsigned char* bytes, std::size_t count) {
-  unsigned char escaped[2 * kReadChunk];
+  unsigned char escaped[2 * kLineRead];
   while (count > 0) {
-    std::size_t piece = count < kReadChunk ? count : kReadChunk;
+    std::size_t piece = count < kLineRead ? count : kLineRead;
     const unsigned char* from = bytes;
     std::size_t length = piece;
     if (telnet) {
@@ -172,7 +172,7 @@ void net_take_transfer_keys(NetSide* net, const LinkSettings& settings) {
 }
 
 void net_add_polls(NetSide* net, PollSet* set, std::size_t to_line_room) {
-  const bool room = to_line_room >= kReadChunk;
+  const bool room = to_line_room >= kLineRead;
   switch (net->mode) {
     case kTcpServer: server_add_polls(net, set, room); break;
     case kTcpClient: client_add_polls(net, set, room); break;

@@ -1,16 +1,15 @@
 // Inside the network side: the socket helpers the three link modes share, and each mode's
-// own half of the net_side operations. Only net_side*.cpp include it.
+// own half of the net_side operations. Only net_side*.cpp (and their tests) include it.
 #pragma once
 
 #include "forward/net_side.h"
 
 #include "forward/packer.h"
 
-inline constexpr std::size_t kReadChunk = kLineRead;
 // Room a receiver's queue keeps for the next serial read: a read and a packet held over,
 // doubled for Telnet, whose IAC bytes are sent twice.
 inline std::size_t send_reserve(const NetSide& net) {
-  return (kReadChunk + kPackMax) * (net.settings.tcp_mode != 0 ? 2 : 1);
+  return (kLineRead + kPackMax) * (net.settings.tcp_mode != 0 ? 2 : 1);
 }
 
 // The text of an address, for messages.
