@@ -1,5 +1,5 @@
 // Inside the network side: the socket helpers the three link modes share, and each mode's
-// own half of the net_side operations. Only net_side*.cpp (and their tests) include it.
+// own half of the net_side operations. Only net_side*.cpp include it.
 #pragma once
 
 #include "forward/net_side.h"
