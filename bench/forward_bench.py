@@ -1,8 +1,9 @@
 #!/usr/bin/python3
 # Serial forwarding on one CPU: stationfwd against the floor (a poll relay that only copies),
 # socat and ser2net. For each: 64 MiB serial -> network and network -> serial (MB/s), the
-# relay's CPU seconds per MiB over both and each way, and the 1-byte round trip serial -> network -> echo
-# -> serial (median and p99 of 2000). The serial line is a pseudo-terminal whose master this
+# relay's CPU seconds per MiB over both and each way, and the 1-byte round trip serial ->
+# network -> echo -> serial (median and p99 of 2000); each figure the median of ROUNDS
+# interleaved rounds. The serial line is a pseudo-terminal whose master this
 # script holds; the network side a loopback TCP connection. Everything runs in a network and
 # IPC namespace of its own, pinned to one CPU. socat and ser2net are comparison peers only.
 # Usage: [ROUNDS=N] forward_bench.py BIN_DIR [CPU]   (as root; scripts/bench.sh runs it)
